@@ -1,0 +1,3 @@
+#include "platform/config.h"
+
+ConfigValues configValues;

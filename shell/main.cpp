@@ -1,0 +1,6 @@
+#include "platform/log.h"
+
+int main() {
+    logf("WNMN: started logging\n");
+    return 0;
+}
