@@ -1,0 +1,29 @@
+// Depackers of archive members and archive headers.
+//
+// Method 0 is "stored" and handled by the callers; method 1 is the block-sorting method
+// (Huffman-coded, with CRCs), method 2 the small LZ method. `depackerFor(method)` gives the
+// process-wide depacker of a method, or nullptr for 0 and for unknown methods.
+//
+// `unpack` reads from the source's current position and returns a new MemoryStream (owned by
+// the caller) holding exactly `unpackedSize` bytes, positioned at 0, or nullptr.
+// Method 1 errors end the program through the fatal path ("NZIP: depacker error: %s");
+// method 2 checks its input and returns nullptr for corrupt data. The decoders underneath
+// report errors as codes, so the archive tool and the fuzz targets can use them without
+// ending the process.
+#pragma once
+
+#include <cstdint>
+
+class Stream;
+class MemoryStream;
+
+class Depacker {
+  public:
+    virtual ~Depacker() = default;
+    virtual MemoryStream* unpack(Stream* source, int32_t unpackedSize) = 0;
+};
+
+Depacker* depackerFor(uint32_t method);
+
+// Frees the method-1 work array (program end).
+void freeDepackerBuffers();
