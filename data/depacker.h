@@ -25,5 +25,19 @@ class Depacker {
 
 Depacker* depackerFor(uint32_t method);
 
+// The process-wide instance of each method, defined beside its decoder.
+Depacker* method1Depacker();
+Depacker* method2Depacker();
+
+// Method-1 decoder without the fatal path: reads the packed stream from the source's current
+// position, writes exactly unpackedSize bytes to out, leaves the source right after the last
+// byte that held stream bits. Returns nullptr on success or the error text ("Data error",
+// "CRC error", ...). The unpack of method1Depacker() calls this and ends in fatal on error.
+const char* decodeMethod1(Stream* source, uint8_t* out, int32_t unpackedSize);
+
+// Method-2 decoder over a block in memory: true when the input decoded to exactly outSize
+// bytes and its end mark, never reading past inSize or writing past outSize.
+bool decodeMethod2(const uint8_t* in, int32_t inSize, uint8_t* out, int32_t outSize);
+
 // Frees the method-1 work array (program end).
 void freeDepackerBuffers();
