@@ -1,5 +1,6 @@
 # Writes a C++ source that embeds files as resources of a program.
-# Called as: cmake -DOUTPUT=out.cpp -DRESOURCES="12;a.jpg;126;b.jpg" -P EmbedResources.cmake
+# Called as: cmake -DOUTPUT=out.cpp -DRESOURCES="12|a.jpg|126|b.jpg" -P EmbedResources.cmake
+string(REPLACE "|" ";" RESOURCES "${RESOURCES}")
 set(body "")
 set(table "")
 set(index 0)
