@@ -37,7 +37,8 @@ void freeFile(FileRecord* file) {
 
 std::string lowerCase(const char* text) {
     std::string result(text ? text : "");
-    for (char& c : result) c = char(tolower(static_cast<unsigned char>(c)));
+    for (char& c : result)
+        c = char(tolower(static_cast<unsigned char>(c)));
     return result;
 }
 
@@ -52,7 +53,9 @@ uint32_t readU32At(const uint8_t* bytes) {
            uint32_t(bytes[3]) << 24;
 }
 
-int32_t clampToInt32(uint64_t value) { return int32_t(std::min<uint64_t>(value, INT32_MAX)); }
+int32_t clampToInt32(uint64_t value) {
+    return int32_t(std::min<uint64_t>(value, INT32_MAX));
+}
 
 // Reads a string of the stated length (its zero byte included) and terminates it: a length
 // larger than what the header block still holds is refused before anything is allocated.
@@ -127,7 +130,8 @@ MemoryStream* unpackHeaderBlock(Stream& archive, const HeaderFields& fields, int
             header = nullptr;
         }
     }
-    if (!header || archive.tell() != expectedEnd || uint32_t(header->size()) != fields.unpackedSize) {
+    if (!header || archive.tell() != expectedEnd ||
+        uint32_t(header->size()) != fields.unpackedSize) {
         logf("NCCF: error while decompressing archive header\n");
         delete header;
         return nullptr;
@@ -191,7 +195,8 @@ int32_t ArchiveSet::addArchive(Stream* archiveStream, bool ownsStream) {
     MemoryStream* header = nullptr;
     std::vector<FileRecord*> entries;
     auto reject = [&]() {
-        for (FileRecord* file : entries) freeFile(file);
+        for (FileRecord* file : entries)
+            freeFile(file);
         delete header;
         freeArchive(archive);
         return 0;
@@ -292,12 +297,14 @@ void ArchiveSet::resolvePatches() {
         return;
     }
     preferredArchive = archiveList.front();
-    for (ArchiveRecord* archive : archiveList) resolvePatch(archive);
+    for (ArchiveRecord* archive : archiveList)
+        resolvePatch(archive);
     choiceList.push_back(preferredArchive);
 
     // Every archive that shares a file name with another one, in the order of the pairs.
     std::unordered_map<std::string, std::vector<size_t>> sameName;
-    for (size_t i = 0; i < fileList.size(); ++i) sameName[lowerCase(fileList[i]->name)].push_back(i);
+    for (size_t i = 0; i < fileList.size(); ++i)
+        sameName[lowerCase(fileList[i]->name)].push_back(i);
     for (size_t i = 0; i < fileList.size(); ++i) {
         for (size_t j : sameName[lowerCase(fileList[i]->name)]) {
             if (j <= i) continue;
@@ -352,8 +359,8 @@ Stream* ArchiveSet::openMember(const FileRecord& file) {
                  clampToInt32(file.storedSize), false);
     if (file.method == 0) return window;
 
-    Depacker* depacker = file.method <= 2 ? (depackers ? depackers : depackerFor)(file.method)
-                                          : nullptr;
+    Depacker* depacker =
+        file.method <= 2 ? (depackers ? depackers : depackerFor)(file.method) : nullptr;
     if (!depacker) {
         logf("NCCF: error: Unknown compression method #%d!\n", int32_t(file.method));
         delete window;
@@ -429,7 +436,8 @@ int32_t ArchiveSet::openFile(const char* name) {
     std::string path(name);
     std::replace(path.begin(), path.end(), '\\', '/');
     const char* baseName = path.c_str() + path.size();
-    while (baseName > path.c_str() && baseName[-1] != '/') --baseName;
+    while (baseName > path.c_str() && baseName[-1] != '/')
+        --baseName;
 
     if (openFromDisk(path.c_str(), baseName)) return 1;
     int32_t result = *baseName ? openFromArchives(path.c_str()) : -1;
@@ -448,22 +456,36 @@ Stream* ArchiveSet::takeFile() {
 
 ArchiveSet::~ArchiveSet() {
     close();
-    for (FileRecord* file : fileList) freeFile(file);
-    for (ArchiveRecord* archive : archiveList) freeArchive(archive);
+    for (FileRecord* file : fileList)
+        freeFile(file);
+    for (ArchiveRecord* archive : archiveList)
+        freeArchive(archive);
 }
 
-void ArchiveSet::close() { setCurrent(nullptr, 0, 0, 0); }
+void ArchiveSet::close() {
+    setCurrent(nullptr, 0, 0, 0);
+}
 int32_t ArchiveSet::read(void* buffer, int32_t count) {
     return current ? current->read(buffer, count) : 0;
 }
-int32_t ArchiveSet::write(const void*, int32_t) { return 0; }
-int32_t ArchiveSet::seek(int32_t position) { return current ? current->seek(position) : 0; }
+int32_t ArchiveSet::write(const void*, int32_t) {
+    return 0;
+}
+int32_t ArchiveSet::seek(int32_t position) {
+    return current ? current->seek(position) : 0;
+}
 int32_t ArchiveSet::seekRelative(int32_t delta) {
     return current ? current->seekRelative(delta) : 0;
 }
 int32_t ArchiveSet::seekFromEnd(int32_t delta) {
     return current ? current->seekFromEnd(delta) : 0;
 }
-int32_t ArchiveSet::flush() { return 1; }
-int32_t ArchiveSet::tell() { return current ? current->tell() : 0; }
-int32_t ArchiveSet::size() { return current ? current->size() : 0; }
+int32_t ArchiveSet::flush() {
+    return 1;
+}
+int32_t ArchiveSet::tell() {
+    return current ? current->tell() : 0;
+}
+int32_t ArchiveSet::size() {
+    return current ? current->size() : 0;
+}

@@ -50,7 +50,8 @@ NamedCache::NamedCache() : impl(new Impl) {}
 // The derived class unloads its entries (releaseAll) before this runs; what is left is
 // only forgotten, since unload can no longer be called.
 NamedCache::~NamedCache() {
-    for (Entry* entry : impl->entries) delete entry;
+    for (Entry* entry : impl->entries)
+        delete entry;
     delete impl;
 }
 
@@ -128,7 +129,9 @@ bool parseResourceNumber(const char* text, int32_t* number) {
 
 } // namespace
 
-FileSystem::~FileSystem() { releaseAll(); }
+FileSystem::~FileSystem() {
+    releaseAll();
+}
 
 int32_t FileSystem::load(const char* request, void** object, int32_t* size) {
     if (!request) return 0;
@@ -207,7 +210,9 @@ void closeFileSystem() {
     theFileSystem = nullptr;
 }
 
-FileSystem* fileSystem() { return theFileSystem; }
+FileSystem* fileSystem() {
+    return theFileSystem;
+}
 
 Stream* openFile(const char* request, int32_t* size) {
     void* stream = nullptr;

@@ -23,6 +23,8 @@ class Stream;
 class NamedCache {
   public:
     NamedCache();
+    NamedCache(const NamedCache&) = delete;
+    NamedCache& operator=(const NamedCache&) = delete;
     virtual int32_t load(const char* name, void** object, int32_t* size) = 0; // 1 on success
     virtual void unload(void*& object) = 0;
     virtual ~NamedCache();

@@ -18,16 +18,24 @@
 
 Stream::~Stream() = default;
 
-int32_t Stream::seekRelative(int32_t delta) { return seek(tell() + delta); }
-int32_t Stream::seekFromEnd(int32_t delta) { return seek(size() + delta); }
-int32_t Stream::flush() { return 1; }
+int32_t Stream::seekRelative(int32_t delta) {
+    return seek(tell() + delta);
+}
+int32_t Stream::seekFromEnd(int32_t delta) {
+    return seek(size() + delta);
+}
+int32_t Stream::flush() {
+    return 1;
+}
 
 Stream* Stream::seekTo(int32_t position) {
     seek(position);
     return this;
 }
 
-int32_t Stream::atEnd() { return tell() == size() ? 1 : 0; }
+int32_t Stream::atEnd() {
+    return tell() == size() ? 1 : 0;
+}
 
 int32_t Stream::readExact(void* buffer, int32_t count) {
     return read(buffer, count) == count ? 1 : 0;
@@ -63,14 +71,16 @@ template <typename T> T readLittle(Stream& stream) {
     uint8_t bytes[sizeof(T)] = {};
     stream.read(bytes, int32_t(sizeof(T)));
     uint64_t value = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) value |= uint64_t(bytes[i]) << (8 * i);
+    for (size_t i = 0; i < sizeof(T); ++i)
+        value |= uint64_t(bytes[i]) << (8 * i);
     T result;
     if constexpr (sizeof(T) == 8) {
         memcpy(&result, &value, 8);
     } else {
-        auto narrow = static_cast<
-            std::conditional_t<sizeof(T) == 4, uint32_t,
-                               std::conditional_t<sizeof(T) == 2, uint16_t, uint8_t>>>(value);
+        auto narrow =
+            static_cast<std::conditional_t<sizeof(T) == 4, uint32_t,
+                                           std::conditional_t<sizeof(T) == 2, uint16_t, uint8_t>>>(
+                value);
         memcpy(&result, &narrow, sizeof(T));
     }
     return result;
@@ -80,38 +90,91 @@ template <typename T> int32_t writeLittle(Stream& stream, T value) {
     uint64_t bits = 0;
     memcpy(&bits, &value, sizeof(T));
     uint8_t bytes[sizeof(T)];
-    for (size_t i = 0; i < sizeof(T); ++i) bytes[i] = uint8_t(bits >> (8 * i));
+    for (size_t i = 0; i < sizeof(T); ++i)
+        bytes[i] = uint8_t(bits >> (8 * i));
     return stream.write(bytes, int32_t(sizeof(T)));
 }
 
 } // namespace
 
-int32_t Stream::readInt() { return readLittle<int32_t>(*this); }
-int32_t Stream::writeInt(int32_t value) { return writeLittle(*this, value); }
-uint32_t Stream::readDword() { return readLittle<uint32_t>(*this); }
-int32_t Stream::writeDword(uint32_t value) { return writeLittle(*this, value); }
-char Stream::readChar() { return readLittle<char>(*this); }
-int32_t Stream::writeChar(char value) { return writeLittle(*this, value); }
-uint8_t Stream::readByte() { return readLittle<uint8_t>(*this); }
-int32_t Stream::writeByte(uint8_t value) { return writeLittle(*this, value); }
-int16_t Stream::readShort() { return readLittle<int16_t>(*this); }
-int32_t Stream::writeShort(int16_t value) { return writeLittle(*this, value); }
-int32_t Stream::readLong() { return readLittle<int32_t>(*this); }
-int32_t Stream::writeLong(int32_t value) { return writeLittle(*this, value); }
-int64_t Stream::readLongLong() { return readLittle<int64_t>(*this); }
-int32_t Stream::writeLongLong(int64_t value) { return writeLittle(*this, value); }
-uint8_t Stream::readU8() { return readLittle<uint8_t>(*this); }
-int32_t Stream::writeU8(uint8_t value) { return writeLittle(*this, value); }
-uint16_t Stream::readU16() { return readLittle<uint16_t>(*this); }
-int32_t Stream::writeU16(uint16_t value) { return writeLittle(*this, value); }
-uint32_t Stream::readU32() { return readLittle<uint32_t>(*this); }
-int32_t Stream::writeU32(uint32_t value) { return writeLittle(*this, value); }
-uint64_t Stream::readU64() { return readLittle<uint64_t>(*this); }
-int32_t Stream::writeU64(uint64_t value) { return writeLittle(*this, value); }
-float Stream::readFloat() { return readLittle<float>(*this); }
-int32_t Stream::writeFloat(float value) { return writeLittle(*this, value); }
-double Stream::readDouble() { return readLittle<double>(*this); }
-int32_t Stream::writeDouble(double value) { return writeLittle(*this, value); }
+int32_t Stream::readInt() {
+    return readLittle<int32_t>(*this);
+}
+int32_t Stream::writeInt(int32_t value) {
+    return writeLittle(*this, value);
+}
+uint32_t Stream::readDword() {
+    return readLittle<uint32_t>(*this);
+}
+int32_t Stream::writeDword(uint32_t value) {
+    return writeLittle(*this, value);
+}
+char Stream::readChar() {
+    return readLittle<char>(*this);
+}
+int32_t Stream::writeChar(char value) {
+    return writeLittle(*this, value);
+}
+uint8_t Stream::readByte() {
+    return readLittle<uint8_t>(*this);
+}
+int32_t Stream::writeByte(uint8_t value) {
+    return writeLittle(*this, value);
+}
+int16_t Stream::readShort() {
+    return readLittle<int16_t>(*this);
+}
+int32_t Stream::writeShort(int16_t value) {
+    return writeLittle(*this, value);
+}
+int32_t Stream::readLong() {
+    return readLittle<int32_t>(*this);
+}
+int32_t Stream::writeLong(int32_t value) {
+    return writeLittle(*this, value);
+}
+int64_t Stream::readLongLong() {
+    return readLittle<int64_t>(*this);
+}
+int32_t Stream::writeLongLong(int64_t value) {
+    return writeLittle(*this, value);
+}
+uint8_t Stream::readU8() {
+    return readLittle<uint8_t>(*this);
+}
+int32_t Stream::writeU8(uint8_t value) {
+    return writeLittle(*this, value);
+}
+uint16_t Stream::readU16() {
+    return readLittle<uint16_t>(*this);
+}
+int32_t Stream::writeU16(uint16_t value) {
+    return writeLittle(*this, value);
+}
+uint32_t Stream::readU32() {
+    return readLittle<uint32_t>(*this);
+}
+int32_t Stream::writeU32(uint32_t value) {
+    return writeLittle(*this, value);
+}
+uint64_t Stream::readU64() {
+    return readLittle<uint64_t>(*this);
+}
+int32_t Stream::writeU64(uint64_t value) {
+    return writeLittle(*this, value);
+}
+float Stream::readFloat() {
+    return readLittle<float>(*this);
+}
+int32_t Stream::writeFloat(float value) {
+    return writeLittle(*this, value);
+}
+double Stream::readDouble() {
+    return readLittle<double>(*this);
+}
+int32_t Stream::writeDouble(double value) {
+    return writeLittle(*this, value);
+}
 
 // A line longer than the buffer keeps its first capacity - 1 bytes; the rest of that line,
 // up to and with its terminator, is skipped so that the next call starts on the next line.
@@ -182,7 +245,9 @@ bool findFileIgnoringCase(const char* name, char* out, int32_t capacity) {
     return true;
 }
 
-FileStream::~FileStream() { close(); }
+FileStream::~FileStream() {
+    close();
+}
 
 int32_t FileStream::open(const char* name, int32_t mode) {
     close();
@@ -249,7 +314,9 @@ int32_t FileStream::seekFromEnd(int32_t delta) {
     return tell();
 }
 
-int32_t FileStream::flush() { return file && fflush(file) == 0 ? 1 : 0; }
+int32_t FileStream::flush() {
+    return file && fflush(file) == 0 ? 1 : 0;
+}
 
 int32_t FileStream::tell() {
     if (!file) return 0;
@@ -269,7 +336,9 @@ int32_t FileStream::size() {
 
 // ---- MemoryStream ----------------------------------------------------------------------
 
-MemoryStream::~MemoryStream() { close(); }
+MemoryStream::~MemoryStream() {
+    close();
+}
 
 int32_t MemoryStream::open(Stream* source, int32_t count) {
     close();
@@ -353,12 +422,18 @@ int32_t MemoryStream::seek(int32_t newPosition) {
     return position;
 }
 
-int32_t MemoryStream::tell() { return position; }
-int32_t MemoryStream::size() { return length; }
+int32_t MemoryStream::tell() {
+    return position;
+}
+int32_t MemoryStream::size() {
+    return length;
+}
 
 // ---- WindowStream ----------------------------------------------------------------------
 
-WindowStream::~WindowStream() { close(); }
+WindowStream::~WindowStream() {
+    close();
+}
 
 int32_t WindowStream::open(Stream* newParent, int32_t offset, int32_t newLength, bool owns) {
     close();
@@ -413,12 +488,18 @@ int32_t WindowStream::seekRelative(int32_t delta) {
     return seek(int32_t(std::clamp<int64_t>(target, 0, length)));
 }
 
-int32_t WindowStream::tell() { return position; }
-int32_t WindowStream::size() { return length; }
+int32_t WindowStream::tell() {
+    return position;
+}
+int32_t WindowStream::size() {
+    return length;
+}
 
 // ---- PagedMemoryStream -----------------------------------------------------------------
 
-PagedMemoryStream::~PagedMemoryStream() { close(); }
+PagedMemoryStream::~PagedMemoryStream() {
+    close();
+}
 
 int32_t PagedMemoryStream::open() {
     close();
@@ -495,5 +576,9 @@ int32_t PagedMemoryStream::seek(int32_t newPosition) {
     return position;
 }
 
-int32_t PagedMemoryStream::tell() { return position; }
-int32_t PagedMemoryStream::size() { return length; }
+int32_t PagedMemoryStream::tell() {
+    return position;
+}
+int32_t PagedMemoryStream::size() {
+    return length;
+}

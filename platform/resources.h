@@ -8,7 +8,7 @@
 #include <cstdint>
 
 struct EmbeddedResource {
-    int32_t number = 0;          // 0 ... 65535
+    int32_t number = 0; // 0 ... 65535
     const uint8_t* bytes = nullptr;
     int32_t size = 0;
 };

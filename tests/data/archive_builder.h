@@ -11,7 +11,7 @@
 
 struct TestMember {
     std::string name;
-    std::string data;        // stored bytes
+    std::string data;                   // stored bytes
     uint32_t unpackedSize = 0xffffffff; // default: the stored size
     uint32_t method = 0;
 };
@@ -55,12 +55,14 @@ struct TestArchive {
         putU32(out, uint32_t(unpackedSize >= 0 ? unpackedSize : int64_t(block.size())));
         out += "\x7f\x80"; // offsets 45 and 46: not examined
         out += stored;
-        for (const TestMember& m : members) out += m.data;
+        for (const TestMember& m : members)
+            out += m.data;
         return out + trailing;
     }
 
     static void putU32(std::string& out, uint32_t value) {
-        for (int i = 0; i < 4; ++i) out += char((value >> (8 * i)) & 0xff);
+        for (int i = 0; i < 4; ++i)
+            out += char((value >> (8 * i)) & 0xff);
     }
 };
 

@@ -158,20 +158,22 @@ TEST_F(Corruption, bitFlipsNeverGoUnnoticedInMethodOneData) {
 // The 32-bit fields of the fixed header and of every directory entry, set to sizes and
 // counts that are off by one, zero, or huge.
 TEST_F(Corruption, wrongSizesAndHugeCountsAreHandled) {
-    const uint32_t values[] = {0, 1, 2, 15, 16, 0x7fff, 0x10000, 0x7fffffff, 0x80000000,
-                               0xfffffff0, 0xffffffff};
+    const uint32_t values[] = {0,       1,          2,          15,         16,        0x7fff,
+                               0x10000, 0x7fffffff, 0x80000000, 0xfffffff0, 0xffffffff};
     for (const Sample& sample : samples()) {
         std::vector<size_t> fields = {33, 37, 41};
         // fields of a stored header block: the three string lengths, the count, the entries
         uint32_t headerMethod = 0;
         memcpy(&headerMethod, sample.bytes.data() + 33, 4);
         if (headerMethod == 0) {
-            for (size_t at = 47; at < 63; at += 4) fields.push_back(at);
+            for (size_t at = 47; at < 63; at += 4)
+                fields.push_back(at);
             size_t at = 47 + 16 + 7 + 1 + 18; // the strings "sample", "", "corruption sample"
             while (at + 16 <= sample.dataStart) {
                 uint32_t nameLength = 0;
                 memcpy(&nameLength, sample.bytes.data() + at, 4);
-                for (size_t field = 0; field < 16; field += 4) fields.push_back(at + field);
+                for (size_t field = 0; field < 16; field += 4)
+                    fields.push_back(at + field);
                 at += 16 + nameLength;
             }
             EXPECT_GE(fields.size(), 3u + 4u + 5u * 4u) << sample.name;
@@ -179,14 +181,16 @@ TEST_F(Corruption, wrongSizesAndHugeCountsAreHandled) {
         for (size_t field : fields) {
             for (uint32_t value : values) {
                 std::string bytes = sample.bytes;
-                for (int i = 0; i < 4; ++i) bytes[field + size_t(i)] = char(value >> (8 * i));
+                for (int i = 0; i < 4; ++i)
+                    bytes[field + size_t(i)] = char(value >> (8 * i));
                 readArchive(bytes);
             }
             uint32_t old = 0;
             memcpy(&old, sample.bytes.data() + field, 4);
             for (uint32_t value : {old - 1, old + 1}) {
                 std::string bytes = sample.bytes;
-                for (int i = 0; i < 4; ++i) bytes[field + size_t(i)] = char(value >> (8 * i));
+                for (int i = 0; i < 4; ++i)
+                    bytes[field + size_t(i)] = char(value >> (8 * i));
                 readArchive(bytes);
             }
         }

@@ -80,8 +80,10 @@ TEST_P(RoundTrip, extractGivesBackEveryFileByteForByte) {
         GTEST_SKIP() << "packing method not in the tree yet";
     makeInputs();
     std::string name = "m" + std::to_string(method) + "h" + std::to_string(headerMethod);
-    Result created = ncc("create " + name + ".ncc --id " + name + " --description 'Round trip' "
-                         "--method " + std::to_string(method) + " --level 1 --header-method " +
+    Result created = ncc("create " + name + ".ncc --id " + name +
+                         " --description 'Round trip' "
+                         "--method " +
+                         std::to_string(method) + " --level 1 --header-method " +
                          std::to_string(headerMethod) + " in");
     ASSERT_EQ(created.status, 0) << created.err;
 
@@ -163,16 +165,16 @@ TEST(Ncc, patchArchiveReplacesFilesForThePlayer) {
     writeFile("patch/base/gfx/font.txt", "font");
     writeFile("patch/new/gfx/logo.txt", "new logo");
     fs::create_directories("play");
-    std::string m = " --method " + std::to_string(method) + " --header-method " +
-                    std::to_string(method);
+    std::string m =
+        " --method " + std::to_string(method) + " --header-method " + std::to_string(method);
     fs::current_path("patch/base");
     ASSERT_EQ(ncc("create ../../play/a.ncc --id Base --description 'The base'" + m + " gfx").status,
               0);
     fs::current_path("../new");
-    ASSERT_EQ(ncc("create ../../play/b.ncc --id Fix --patches BASE --description 'The fix'" + m +
-                  " gfx")
-                  .status,
-              0);
+    ASSERT_EQ(
+        ncc("create ../../play/b.ncc --id Fix --patches BASE --description 'The fix'" + m + " gfx")
+            .status,
+        0);
     fs::current_path("../../play");
     logSetFile("log.txt");
     initFileSystem();

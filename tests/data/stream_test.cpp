@@ -13,7 +13,8 @@ namespace {
 
 std::vector<uint8_t> pattern(size_t size) {
     std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t((i * 7 + i / 256) & 0xff);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = uint8_t((i * 7 + i / 256) & 0xff);
     return bytes;
 }
 
@@ -78,8 +79,8 @@ TEST(Stream, typedValuesAreLittleEndian) {
     EXPECT_EQ(stream.writeDouble(1.0), 8);
     EXPECT_EQ(stream.writeFloat(-2.5f), 4);
     EXPECT_EQ(stream.writeU64(0x0102030405060708ull), 8);
-    const uint8_t expected[] = {0x44, 0x33, 0x22, 0x11, 0xfe, 0xff, 0, 0, 0, 0, 0, 0, 0xf0, 0x3f,
-                                0, 0, 0x20, 0xc0, 8, 7, 6, 5, 4, 3, 2, 1};
+    const uint8_t expected[] = {0x44, 0x33, 0x22, 0x11, 0xfe, 0xff, 0, 0, 0, 0, 0, 0, 0xf0,
+                                0x3f, 0,    0,    0x20, 0xc0, 8,    7, 6, 5, 4, 3, 2, 1};
     EXPECT_EQ(memcmp(stream.data(), expected, sizeof expected), 0);
     stream.seek(0);
     EXPECT_EQ(stream.readInt(), 0x11223344);
@@ -231,7 +232,7 @@ TEST(MemoryStream, embeddedResourceIsReadOnlyAndHoldsTheFile) {
     EXPECT_EQ(memcmp(stream.data(), expected.data(), expected.size()), 0);
     EXPECT_EQ(stream.write("x", 1), 0);
     EXPECT_EQ(stream.writeU32(1), 0);
-    EXPECT_EQ(stream.data()[0], 0xff); // JPEG start of image, unchanged
+    EXPECT_EQ(stream.data()[0], 0xff);                // JPEG start of image, unchanged
     EXPECT_EQ(stream.loadResource(0x10000 + 126), 1); // the low 16 bits select it
     EXPECT_EQ(stream.loadResource(127), 0);
 }

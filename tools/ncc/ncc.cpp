@@ -39,7 +39,9 @@ struct ToolError {
     std::string message;
 };
 
-[[noreturn]] void fail(const std::string& message) { throw ToolError{message}; }
+[[noreturn]] void fail(const std::string& message) {
+    throw ToolError{message};
+}
 
 // The reader explains a rejection in the log; ncc sends the log to a private file and
 // quotes its last line in the error message.
@@ -167,8 +169,10 @@ struct Member {
 
 std::string memberName(const fs::path& path) {
     std::string name = path.lexically_normal().generic_string();
-    while (name.rfind("./", 0) == 0) name.erase(0, 2);
-    while (!name.empty() && name[0] == '/') name.erase(0, 1);
+    while (name.rfind("./", 0) == 0)
+        name.erase(0, 2);
+    while (!name.empty() && name[0] == '/')
+        name.erase(0, 1);
     return name;
 }
 
@@ -181,7 +185,8 @@ void collectMembers(const std::string& path, std::vector<Member>& members) {
             if (it->is_regular_file()) files.push_back(it->path());
         if (error) fail(path + ": cannot read folder");
         std::sort(files.begin(), files.end());
-        for (const fs::path& file : files) members.push_back({memberName(file), file.string()});
+        for (const fs::path& file : files)
+            members.push_back({memberName(file), file.string()});
     } else if (fs::is_regular_file(path, error)) {
         members.push_back({memberName(path), path});
     } else {
@@ -192,7 +197,8 @@ void collectMembers(const std::string& path, std::vector<Member>& members) {
 std::vector<uint8_t> readWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) fail(path + ": cannot open file");
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     if (in.bad()) fail(path + ": read error");
     if (bytes.size() > size_t(INT32_MAX)) fail(path + ": larger than 2 GiB");
     return bytes;
@@ -219,7 +225,8 @@ std::vector<uint8_t> pack(const std::vector<uint8_t>& bytes, int method, int lev
 }
 
 void appendU32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(value >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(uint8_t(value >> (8 * i)));
 }
 
 void appendString(std::vector<uint8_t>& out, const std::string& text) {
@@ -229,7 +236,8 @@ void appendString(std::vector<uint8_t>& out, const std::string& text) {
 
 int create(const CreateOptions& options) {
     std::vector<Member> members;
-    for (const std::string& path : options.paths) collectMembers(path, members);
+    for (const std::string& path : options.paths)
+        collectMembers(path, members);
     for (size_t i = 0; i < members.size(); ++i)
         for (size_t j = i + 1; j < members.size(); ++j)
             if (strcasecmp(members[i].name.c_str(), members[j].name.c_str()) == 0)
@@ -258,7 +266,7 @@ int create(const CreateOptions& options) {
 
     std::vector<uint8_t> packedHeader = pack(header, options.headerMethod, options.level, "header");
     std::vector<uint8_t> out(kArchiveSignature, kArchiveSignature + kArchiveSignatureSize);
-    out.push_back(0);                // not examined
+    out.push_back(0);                   // not examined
     out.push_back(1), out.push_back(0); // version 1
     appendU32(out, uint32_t(options.headerMethod));
     appendU32(out, uint32_t(packedHeader.size()));
@@ -325,7 +333,8 @@ int test(const std::string& path, const LogCapture& log) {
     openArchive(archive, path, log);
     for (const std::string& line : log.lines())
         if (line.find("warning") != std::string::npos) fail(path + ": " + line.substr(6));
-    for (const FileRecord* file : archive.set.files()) readMember(archive, *file, log);
+    for (const FileRecord* file : archive.set.files())
+        readMember(archive, *file, log);
     printf("%s: %zu members ok\n", path.c_str(), archive.set.files().size());
     return 0;
 }
@@ -349,12 +358,14 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     CreateOptions options;
-    CLI::App* createCommand = app.add_subcommand("create", "pack files and folders into an archive");
+    CLI::App* createCommand =
+        app.add_subcommand("create", "pack files and folders into an archive");
     createCommand->add_option("output", options.output, "archive to write")->required();
     createCommand->add_option("--id", options.id, "archive id")->required();
     createCommand->add_option("--patches", options.patches, "id of the archive this one patches");
     createCommand->add_option("--description", options.description, "title of the archive");
-    createCommand->add_option("--method", options.method, "packing method")->check(CLI::Range(0, 2));
+    createCommand->add_option("--method", options.method, "packing method")
+        ->check(CLI::Range(0, 2));
     createCommand->add_option("--level", options.level, "packing level")->check(CLI::Range(1, 9));
     createCommand->add_option("--header-method", options.headerMethod, "header packing method")
         ->check(CLI::Range(0, 1));

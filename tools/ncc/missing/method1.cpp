@@ -17,10 +17,14 @@ Depacker* method1Depacker() {
     static MissingMethod1 depacker;
     return &depacker;
 }
-const char* decodeMethod1(Stream*, uint8_t*, int32_t) { return "method 1 decoder not built"; }
+const char* decodeMethod1(Stream*, uint8_t*, int32_t) {
+    return "method 1 decoder not built";
+}
 void freeDepackerBuffers() {}
 #endif
 
 #ifndef LUX_HAVE_PACK_METHOD1
-std::vector<uint8_t> packMethod1(const uint8_t*, size_t, int) { return {}; }
+std::vector<uint8_t> packMethod1(const uint8_t*, size_t, int) {
+    return {};
+}
 #endif

@@ -17,9 +17,13 @@ Depacker* method2Depacker() {
     static MissingMethod2 depacker;
     return &depacker;
 }
-bool decodeMethod2(const uint8_t*, int32_t, uint8_t*, int32_t) { return false; }
+bool decodeMethod2(const uint8_t*, int32_t, uint8_t*, int32_t) {
+    return false;
+}
 #endif
 
 #ifndef LUX_HAVE_PACK_METHOD2
-std::vector<uint8_t> packMethod2(const uint8_t*, size_t, int) { return {}; }
+std::vector<uint8_t> packMethod2(const uint8_t*, size_t, int) {
+    return {};
+}
 #endif
