@@ -33,19 +33,25 @@ constexpr double kSurroundDelay = 0.020;
 constexpr double kSurroundCutoff = 7000.0;
 constexpr float kSurroundMix = 0.7f;
 
-size_t framesFor(double seconds, int32_t rate) { return size_t(std::lround(seconds * rate)); }
+size_t framesFor(double seconds, int32_t rate) {
+    return size_t(std::lround(seconds * rate));
+}
 
 size_t scaled(int frames44k, int32_t rate) {
     return std::max<size_t>(1, size_t(std::lround(double(frames44k) * rate / 44100.0)));
 }
 
-float flushTiny(float value) { return std::fabs(value) < 1e-15f ? 0.0f : value; }
+float flushTiny(float value) {
+    return std::fabs(value) < 1e-15f ? 0.0f : value;
+}
 
 float glide(float from, float to, int32_t index, int32_t frames) {
     return from + (to - from) * float(index + 1) / float(frames);
 }
 
-bool stageOff(float from, float to) { return from == 0.0f && to == 0.0f; }
+bool stageOff(float from, float to) {
+    return from == 0.0f && to == 0.0f;
+}
 
 void chorusStage(Mixer& mixer, float* stereo, int32_t frames) {
     const size_t length = mixer.chorusLine.size() / 2;
@@ -65,9 +71,9 @@ void chorusStage(Mixer& mixer, float* stereo, int32_t frames) {
             double back = double(pos) + double(length) - delay;
             size_t a = size_t(back) % length, b = (a + 1) % length;
             float fraction = float(back - std::floor(back));
-            float delayed = mixer.chorusLine[2 * a + side] +
-                            (mixer.chorusLine[2 * b + side] - mixer.chorusLine[2 * a + side]) *
-                                fraction;
+            float delayed =
+                mixer.chorusLine[2 * a + side] +
+                (mixer.chorusLine[2 * b + side] - mixer.chorusLine[2 * a + side]) * fraction;
             frame[side] += wet * delayed;
         }
     }
@@ -83,8 +89,8 @@ void surroundStage(Mixer& mixer, float* stereo, int32_t frames) {
         float late = mixer.surroundLine[pos]; // written one line length ago
         mixer.surroundLine[pos] = 0.5f * (frame[0] + frame[1]);
         mixer.surroundPos = (pos + 1) % length;
-        mixer.surroundLowpass = flushTiny(mixer.surroundLowpass +
-                                          smoothing * (late - mixer.surroundLowpass));
+        mixer.surroundLowpass =
+            flushTiny(mixer.surroundLowpass + smoothing * (late - mixer.surroundLowpass));
         if (off) continue;
         float rear = glide(mixer.current.surround, mixer.target.surround, i, frames) *
                      kSurroundMix * mixer.surroundLowpass;
@@ -120,8 +126,10 @@ void reverbStage(Mixer& mixer, float* stereo, int32_t frames) {
         float input = (frame[0] + frame[1]) * kReverbInputGain;
         float wet[2] = {0.0f, 0.0f};
         for (int side = 0; side < 2; ++side) {
-            for (int c = 0; c < 4; ++c) wet[side] += combStep(mixer, side * 4 + c, input);
-            for (int a = 0; a < 2; ++a) wet[side] = allpassStep(mixer, side * 2 + a, wet[side]);
+            for (int c = 0; c < 4; ++c)
+                wet[side] += combStep(mixer, side * 4 + c, input);
+            for (int a = 0; a < 2; ++a)
+                wet[side] = allpassStep(mixer, side * 2 + a, wet[side]);
         }
         if (off) continue;
         float level = glide(mixer.current.reverb, mixer.target.reverb, i, frames);
@@ -149,7 +157,8 @@ void levelStage(Mixer& mixer, float* stereo, int32_t frames) {
         float balance = glide(from.balance, to.balance, i, frames);
         if (balance > 0.0f) left *= 1.0f - balance;
         if (balance < 0.0f) right *= 1.0f + balance;
-        float level = glide(from.volume, to.volume, i, frames) * glide(from.gain, to.gain, i, frames);
+        float level =
+            glide(from.volume, to.volume, i, frames) * glide(from.gain, to.gain, i, frames);
         frame[0] = left * level;
         frame[1] = right * level;
     }

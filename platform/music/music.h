@@ -49,11 +49,11 @@
 
 struct SoundSettings {
     int32_t sampleRate = 44100;
-    int32_t channels = 2;         // 1 or 2
-    int32_t bufferFrames = 1024;  // device buffer in sample frames
+    int32_t channels = 2;           // 1 or 2
+    int32_t bufferFrames = 1024;    // device buffer in sample frames
     int32_t stereoSeparation = 100; // percent, passed to the module renderer
-    int32_t interpolation = 4;    // filter taps of the module renderer: 1, 2, 4 or 8
-    int32_t noSound = 0;          // 1 = play on a wall clock without opening a device
+    int32_t interpolation = 4;      // filter taps of the module renderer: 1, 2, 4 or 8
+    int32_t noSound = 0;            // 1 = play on a wall clock without opening a device
 };
 
 // Tune types of tmxLoadMem.

@@ -15,8 +15,8 @@ struct SongCursor {
     double songTime = 0.0; // seconds from the start of the song
     int32_t order = 0;
     int32_t row = 0;
-    int32_t speed = 6;        // ticks per row
-    double rowStart = 0.0;    // song time at which the row began
+    int32_t speed = 6;         // ticks per row
+    double rowStart = 0.0;     // song time at which the row began
     double tickSeconds = 0.02; // length of one tick of the row
 };
 
@@ -65,10 +65,10 @@ uint32_t cursorPosition(const SongCursor& cursor, double seconds);
 
 // Settings of the stage as the variables give them (see music.h for the mappings).
 struct MixSettings {
-    float volume = 1.0f;  // linear 0...1
-    float gain = 1.0f;    // linear, from the amplification in dB
-    float pan = 0.0f;     // -1 (all left) ... 1 (all right)
-    float balance = 0.0f; // -1 ... 1
+    float volume = 1.0f;   // linear 0...1
+    float gain = 1.0f;     // linear, from the amplification in dB
+    float pan = 0.0f;      // -1 (all left) ... 1 (all right)
+    float balance = 0.0f;  // -1 ... 1
     float surround = 0.0f; // wet levels 0...1, 0 = stage off
     float reverb = 0.0f;
     float chorus = 0.0f;
@@ -78,8 +78,8 @@ struct Mixer {
     MixSettings target;  // what the variables ask for
     MixSettings current; // what the last block ended on (settings glide over one block)
     int32_t rate = 44100;
-    int64_t frameCount = 0; // drives the chorus sweep
-    std::vector<float> chorusLine; // stereo delay line
+    int64_t frameCount = 0;          // drives the chorus sweep
+    std::vector<float> chorusLine;   // stereo delay line
     std::vector<float> surroundLine; // mono delay line of the rear signal
     float surroundLowpass = 0.0f;
     std::vector<float> combLines[8];

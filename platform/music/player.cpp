@@ -83,7 +83,7 @@ struct Player {
     FILE* wav = nullptr;
     uint32_t wavDataBytes = 0;
     bool wavFailed = false;
-    int64_t offlineFrame = 0;    // the caller's frame clock, in frames
+    int64_t offlineFrame = 0;     // the caller's frame clock, in frames
     int64_t offlinePlayFrame = 0; // its value at tmxPlay
 
     std::vector<Variable> variables;
@@ -93,7 +93,9 @@ Player player;
 std::mutex conversionLock; // the converter instance
 std::atomic<uint64_t> conversionCount{0};
 
-int32_t rate() { return player.settings.sampleRate; }
+int32_t rate() {
+    return player.settings.sampleRate;
+}
 
 SoundSettings validSettings(const SoundSettings& wanted) {
     SoundSettings s = wanted;
@@ -101,7 +103,10 @@ SoundSettings validSettings(const SoundSettings& wanted) {
     s.channels = std::clamp(s.channels, 1, 2);
     s.bufferFrames = std::clamp(s.bufferFrames, 64, 16384);
     s.stereoSeparation = std::clamp(s.stereoSeparation, 0, 200);
-    s.interpolation = s.interpolation >= 8 ? 8 : s.interpolation >= 4 ? 4 : s.interpolation >= 2 ? 2 : 1;
+    s.interpolation = s.interpolation >= 8   ? 8
+                      : s.interpolation >= 4 ? 4
+                      : s.interpolation >= 2 ? 2
+                                             : 1;
     return s;
 }
 
@@ -134,9 +139,11 @@ void renderPcm(int16_t* out, int32_t frames) {
     renderFloat(frames);
     const float* in = player.scratch.data();
     if (player.settings.channels == 2) {
-        for (int32_t i = 0; i < 2 * frames; ++i) out[i] = toSample(in[i]);
+        for (int32_t i = 0; i < 2 * frames; ++i)
+            out[i] = toSample(in[i]);
     } else {
-        for (int32_t i = 0; i < frames; ++i) out[i] = toSample(0.5f * (in[2 * i] + in[2 * i + 1]));
+        for (int32_t i = 0; i < frames; ++i)
+            out[i] = toSample(0.5f * (in[2 * i] + in[2 * i + 1]));
     }
 }
 
@@ -151,7 +158,8 @@ void followWallClock() {
     if (behind > 4 * int64_t(rate())) {
         int64_t skip = behind - rate();
         std::lock_guard<std::mutex> conversions(conversionLock);
-        SongCursor jumped = tuneCursorAt(player.tune, player.cursor.songTime + double(skip) / rate());
+        SongCursor jumped =
+            tuneCursorAt(player.tune, player.cursor.songTime + double(skip) / rate());
         if (player.tune.kind != TuneKind::none)
             tuneSeek(player.tune, rate(), jumped.order, jumped.row, player.cursor);
         player.renderedFrames += skip;
@@ -167,10 +175,11 @@ int64_t heardFrameNow() {
     if (!player.playing) return kNoFrame;
     int64_t frame = kNoFrame;
     if (player.output == Output::device) {
-        if (player.callbackAudible == kNoFrame) return kNoFrame;
-        double since = std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                     player.callbackClock)
-                           .count();
+        // Before the first callback nothing is on its way yet: more than a buffer to go.
+        if (player.callbackAudible == kNoFrame) return -player.latencyFrames - 1;
+        double since =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - player.callbackClock)
+                .count();
         frame = player.callbackAudible + int64_t(since * rate());
         frame = std::min(frame, player.callbackAudible + 2 * player.callbackFrames);
         frame = std::min(frame, player.renderedFrames);
@@ -259,7 +268,8 @@ void closeOutput() {
 // --- offline WAV -----------------------------------------------------------------------
 
 void putLe(unsigned char* at, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) at[i] = (unsigned char)(value >> (8 * i));
+    for (int i = 0; i < bytes; ++i)
+        at[i] = (unsigned char)(value >> (8 * i));
 }
 
 bool writeWavHeader(FILE* file, const SoundSettings& s, uint32_t dataBytes) {
@@ -284,7 +294,8 @@ bool writeWavHeader(FILE* file, const SoundSettings& s, uint32_t dataBytes) {
 void writeWavFrames(const int16_t* samples, int32_t frames) {
     size_t count = size_t(frames) * size_t(player.settings.channels);
     std::vector<unsigned char> bytes(count * 2);
-    for (size_t i = 0; i < count; ++i) putLe(&bytes[2 * i], uint16_t(samples[i]), 2);
+    for (size_t i = 0; i < count; ++i)
+        putLe(&bytes[2 * i], uint16_t(samples[i]), 2);
     if (fwrite(bytes.data(), 1, bytes.size(), player.wav) != bytes.size()) player.wavFailed = true;
     player.wavDataBytes += uint32_t(bytes.size());
 }
@@ -303,15 +314,22 @@ float fraction(int32_t percent, int32_t low, int32_t high) {
 
 // Applies a control variable to the mixing stage; false when the name is not one of them.
 bool applyControl(const char* name, int32_t value, MixSettings& mix) {
-    if (strcmp(name, "__tmxcvol") == 0) mix.volume = fraction(value, 0, 100);
+    if (strcmp(name, "__tmxcvol") == 0)
+        mix.volume = fraction(value, 0, 100);
     else if (strcmp(name, "__tmxcamp") == 0)
         mix.gain = float(std::pow(10.0, std::clamp(value, -60, 24) / 20.0));
-    else if (strcmp(name, "__tmxcpan") == 0) mix.pan = fraction(value, -100, 100);
-    else if (strcmp(name, "__tmxcbal") == 0) mix.balance = fraction(value, -100, 100);
-    else if (strcmp(name, "__tmxcsrd") == 0) mix.surround = fraction(value, 0, 100);
-    else if (strcmp(name, "__tmxcrvb") == 0) mix.reverb = fraction(value, 0, 100);
-    else if (strcmp(name, "__tmxcchr") == 0) mix.chorus = fraction(value, 0, 100);
-    else return false;
+    else if (strcmp(name, "__tmxcpan") == 0)
+        mix.pan = fraction(value, -100, 100);
+    else if (strcmp(name, "__tmxcbal") == 0)
+        mix.balance = fraction(value, -100, 100);
+    else if (strcmp(name, "__tmxcsrd") == 0)
+        mix.surround = fraction(value, 0, 100);
+    else if (strcmp(name, "__tmxcrvb") == 0)
+        mix.reverb = fraction(value, 0, 100);
+    else if (strcmp(name, "__tmxcchr") == 0)
+        mix.chorus = fraction(value, 0, 100);
+    else
+        return false;
     return true;
 }
 
@@ -358,10 +376,10 @@ int tmxLoadMem(const void* data, uint32_t size, int type) {
         logf("TMXL: no tune data\n");
         return 3;
     }
-    bool loaded = type == kTuneMp3 ? tuneLoadMp3(player.tune, data, size)
-                                   : tuneLoadModule(player.tune, data, size,
-                                                    player.settings.stereoSeparation,
-                                                    player.settings.interpolation);
+    bool loaded = type == kTuneMp3
+                      ? tuneLoadMp3(player.tune, data, size)
+                      : tuneLoadModule(player.tune, data, size, player.settings.stereoSeparation,
+                                       player.settings.interpolation);
     if (!loaded) return type == kTuneMp3 ? 2 : 1;
     tuneRewind(player.tune, rate(), player.cursor);
     return 0;
@@ -472,7 +490,9 @@ int32_t tmxGetVariable(const char* name) {
     return variable ? variable->value : 0;
 }
 
-uint64_t tmxConversionCount() { return conversionCount; }
+uint64_t tmxConversionCount() {
+    return conversionCount;
+}
 
 bool tmxOfflineOpen(const char* wavPath, const SoundSettings* settings) {
     closeOutputs();

@@ -24,15 +24,17 @@ constexpr int32_t kProbeRate = 8000;
 openmpt_module* createModule(const void* data, size_t size) {
     int error = 0;
     const char* message = nullptr;
-    openmpt_module* module = openmpt_module_create_from_memory2(
-        data, size, openmpt_log_func_silent, nullptr, openmpt_error_func_ignore, nullptr, &error,
-        &message, nullptr);
+    openmpt_module* module = openmpt_module_create_from_memory2(data, size, openmpt_log_func_silent,
+                                                                nullptr, openmpt_error_func_ignore,
+                                                                nullptr, &error, &message, nullptr);
     if (!module) logf("TMXL: module not readable (%s)\n", message ? message : "unknown error");
     openmpt_free_string(message);
     return module;
 }
 
-double tickSecondsOf(int32_t tempo) { return 2.5 / double(tempo > 0 ? tempo : 125); }
+double tickSecondsOf(int32_t tempo) {
+    return 2.5 / double(tempo > 0 ? tempo : 125);
+}
 
 // Renders one frame so that the row's own speed and tempo commands have been read.
 void probeRow(openmpt_module* module, SongCursor& cursor) {
@@ -151,7 +153,9 @@ SongCursor mp3CursorAt(double seconds) {
     return cursor;
 }
 
-double mp3Seconds(const Tune& tune) { return double(tune.pcmFrames) / double(tune.pcmRate); }
+double mp3Seconds(const Tune& tune) {
+    return double(tune.pcmFrames) / double(tune.pcmRate);
+}
 
 // Follows the module's row after a rendered block. A new row began inside the block: where
 // the old row was due to end when that falls in the block, else at the block's end.
@@ -191,7 +195,8 @@ bool tuneLoadModule(Tune& tune, const void* data, size_t size, int32_t stereoSep
     openmpt_module_set_render_param(tune.player, OPENMPT_MODULE_RENDER_INTERPOLATIONFILTER_LENGTH,
                                     std::clamp(interpolation, 1, 8));
     tune.kind = TuneKind::module;
-    logf("TMXL: module loaded: %d orders, %.2f s\n", int(openmpt_module_get_num_orders(tune.player)),
+    logf("TMXL: module loaded: %d orders, %.2f s\n",
+         int(openmpt_module_get_num_orders(tune.player)),
          openmpt_module_get_duration_seconds(tune.player));
     return true;
 }
@@ -215,8 +220,8 @@ bool tuneLoadMp3(Tune& tune, const void* data, size_t size) {
     }
     tune.pcmFrames = int64_t(tune.pcm.size()) / tune.pcmChannels;
     tune.kind = TuneKind::mp3;
-    logf("TMXL: mp3 loaded: %d Hz, %d channels, %.2f s\n", int(tune.pcmRate),
-         int(tune.pcmChannels), mp3Seconds(tune));
+    logf("TMXL: mp3 loaded: %d Hz, %d channels, %.2f s\n", int(tune.pcmRate), int(tune.pcmChannels),
+         mp3Seconds(tune));
     return true;
 }
 
@@ -232,8 +237,8 @@ void tuneRender(Tune& tune, int32_t rate, float* stereo, int32_t frames, SongCur
     double blockStart = cursor.songTime;
     int32_t produced = 0;
     if (tune.kind == TuneKind::module && !tune.ended) {
-        produced = int32_t(
-            openmpt_module_read_interleaved_float_stereo(tune.player, rate, size_t(frames), stereo));
+        produced = int32_t(openmpt_module_read_interleaved_float_stereo(tune.player, rate,
+                                                                        size_t(frames), stereo));
         if (produced < frames) tune.ended = true;
     } else if (tune.kind == TuneKind::mp3) {
         for (; produced < frames; ++produced) {

@@ -1,0 +1,348 @@
+// The music player on real tunes: conversions, clocks, offline rendering and the mixing stage.
+//
+// Expected times come from the modules' own numbers, read here with libopenmpt directly or
+// worked out by hand: dali.xm plays at speed 6, tempo 125 (a tick is 2.5/125 = 0.02 s, a row
+// 0.12 s, a 64-row pattern 7.68 s) from start to end; gd-matth.it at speed 4, tempo 125 (a row
+// 0.08 s, a pattern 5.12 s). MP3 tunes use the grid of 0.02 s ticks, 6 per row, 64 rows per
+// order.
+#include "platform/log.h"
+#include "platform/music/music.h"
+
+#include <gtest/gtest.h>
+#include <libopenmpt/libopenmpt.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::vector<char> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+}
+
+std::vector<char> testFile(const char* name) {
+    return readBytes(std::string(LUX_TEST_DATA) + "/" + name);
+}
+
+int32_t unitsUp(double seconds) {
+    return int32_t(std::ceil(seconds * 65536.0));
+}
+
+uint32_t packed(int order, int row, int tick) {
+    return uint32_t(order << 16 | row << 8 | tick);
+}
+
+// Speed and tempo at the start and the rows of each pattern, as libopenmpt reports them.
+struct ModuleFacts {
+    int speed = 0;
+    int tempo = 0;
+    int orders = 0;
+    std::vector<int> rows;
+};
+
+ModuleFacts readFacts(const std::vector<char>& bytes) {
+    ModuleFacts facts;
+    openmpt_module* module = openmpt_module_create_from_memory2(
+        bytes.data(), bytes.size(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (!module) return facts;
+    facts.speed = openmpt_module_get_current_speed(module);
+    facts.tempo = openmpt_module_get_current_tempo(module);
+    facts.orders = openmpt_module_get_num_orders(module);
+    for (int o = 0; o < facts.orders; ++o)
+        facts.rows.push_back(openmpt_module_get_pattern_num_rows(
+            module, openmpt_module_get_order_pattern(module, o)));
+    openmpt_module_destroy(module);
+    return facts;
+}
+
+class Music : public ::testing::Test {
+  protected:
+    SoundSettings settings;
+    void SetUp() override { tmxInit(&settings); }
+    void TearDown() override { tmxClose(); }
+
+    void load(const char* name, int type) {
+        std::vector<char> bytes = testFile(name);
+        ASSERT_FALSE(bytes.empty()) << name;
+        ASSERT_EQ(tmxLoadMem(bytes.data(), uint32_t(bytes.size()), type), 0) << name;
+    }
+};
+
+// Seconds of (order, row, tick) for a module whose speed and tempo never change and whose
+// patterns all have `rows` rows.
+double steadyModuleSeconds(const ModuleFacts& facts, int order, int row, int tick) {
+    double tickSeconds = 2.5 / facts.tempo;
+    return ((order * 64.0 + row) * facts.speed + tick) * tickSeconds;
+}
+
+void checkSteadyModule(const char* name, int speed, int tempo) {
+    ModuleFacts facts = readFacts(testFile(name));
+    ASSERT_EQ(facts.speed, speed);
+    ASSERT_EQ(facts.tempo, tempo);
+    for (int rows : facts.rows)
+        ASSERT_EQ(rows, 64);
+    const int cases[][3] = {{0, 0, 0}, {0, 1, 0}, {1, 5, 0}, {1, 5, 2}, {3, 63, 1}, {7, 32, 0}};
+    for (const auto& c : cases) {
+        double seconds = steadyModuleSeconds(facts, c[0], c[1], c[2]);
+        int32_t time = tmxPositionToTime(c[0], c[1], c[2]);
+        EXPECT_EQ(time, unitsUp(seconds)) << c[0] << "/" << c[1] << "/" << c[2];
+        EXPECT_EQ(tmxTimeToPosition(uint32_t(time)), packed(c[0], c[1], c[2]));
+    }
+    // The last row of the last order exists; one order further and one row further do not.
+    int last = facts.orders - 1;
+    EXPECT_EQ(tmxPositionToTime(last, 63, 0), unitsUp(steadyModuleSeconds(facts, last, 63, 0)));
+    EXPECT_LT(tmxPositionToTime(facts.orders, 0, 0), 0);
+    EXPECT_LT(tmxPositionToTime(2, 64, 0), 0);
+    EXPECT_LT(tmxPositionToTime(255, 0, 0), 0);
+    EXPECT_LT(tmxPositionToTime(-1, 0, 0), 0);
+}
+
+TEST_F(Music, xmPositionsAndTimesFollowSpeedAndTempo) {
+    load("dali.xm", kTuneXm);
+    checkSteadyModule("dali.xm", 6, 125);
+    // Mid-row moments: 8.31 s is 0.03 s into order 1 row 5 (8.28 s), tick 1 of 0.02 s.
+    EXPECT_EQ(tmxTimeToPosition(uint32_t(8.31 * 65536)), packed(1, 5, 1));
+    // Just before a row starts still belongs to the row before, last tick.
+    EXPECT_EQ(tmxTimeToPosition(uint32_t(unitsUp(8.28) - 1)), packed(1, 4, 5));
+    EXPECT_EQ(tmxTimeToPosition(0), packed(0, 0, 0));
+}
+
+TEST_F(Music, itPositionsAndTimesFollowSpeedAndTempo) {
+    load("gd-matth.it", kTuneIt);
+    checkSteadyModule("gd-matth.it", 4, 125);
+    EXPECT_EQ(tmxTimeToPosition(uint32_t(5.55 * 65536)), packed(1, 5, 1)); // 5.52 + 0.03
+}
+
+TEST_F(Music, mp3PositionsUseTheFixedGrid) {
+    load("house_lo.mp3", kTuneMp3);
+    // 7.26 s of sound: order 0 holds rows up to 60 (7.2 s); order 1 starts at 7.68 s.
+    EXPECT_EQ(tmxPositionToTime(0, 0, 0), 0);
+    EXPECT_EQ(tmxPositionToTime(0, 10, 0), unitsUp(1.2));
+    EXPECT_EQ(tmxPositionToTime(0, 50, 3), unitsUp(50 * 0.12 + 3 * 0.02));
+    EXPECT_EQ(tmxTimeToPosition(uint32_t(unitsUp(6.06))), packed(0, 50, 3));
+    EXPECT_EQ(tmxTimeToPosition(uint32_t(6.5 * 65536)), packed(0, 54, 1));
+    EXPECT_LT(tmxPositionToTime(1, 0, 0), 0);  // past the end of the sound
+    EXPECT_LT(tmxPositionToTime(0, 64, 0), 0); // no row 64 on the grid
+    EXPECT_LT(tmxPositionToTime(0, 61, 0), 0); // 7.32 s
+}
+
+TEST_F(Music, conversionsAreCounted) {
+    load("dali.xm", kTuneXm);
+    uint64_t before = tmxConversionCount();
+    tmxPositionToTime(1, 0, 0);
+    tmxPositionToTime(99, 0, 0);
+    tmxTimeToPosition(65536);
+    EXPECT_EQ(tmxConversionCount(), before + 3);
+}
+
+TEST_F(Music, unreadableTunesAreRefused) {
+    std::string garbage;
+    for (int i = 0; i < 2000; ++i)
+        garbage += "this is not a tune, just words. ";
+    EXPECT_NE(tmxLoadMem(garbage.data(), uint32_t(garbage.size()), kTuneXm), 0);
+    EXPECT_NE(tmxLoadMem(garbage.data(), uint32_t(garbage.size()), kTuneIt), 0);
+    EXPECT_NE(tmxLoadMem(garbage.data(), uint32_t(garbage.size()), kTuneMp3), 0);
+    EXPECT_NE(tmxLoadMem(garbage.data(), 0, kTuneXm), 0);
+    EXPECT_NE(tmxLoadMem(nullptr, 100, kTuneMp3), 0);
+    // A cut module is refused too, and nothing converts afterwards.
+    std::vector<char> xm = testFile("dali.xm");
+    EXPECT_NE(tmxLoadMem(xm.data(), 40, kTuneXm), 0);
+    EXPECT_LT(tmxPositionToTime(0, 0, 0), 0);
+}
+
+// --- offline rendering -------------------------------------------------------------------
+
+struct Wav {
+    std::vector<char> bytes;
+    std::vector<int16_t> samples() const {
+        std::vector<int16_t> out;
+        for (size_t i = 44; i + 1 < bytes.size(); i += 2)
+            out.push_back(int16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
+        return out;
+    }
+};
+
+// Renders the first `seconds` of a tune at 50 frames per second after `setup`.
+template <typename Setup>
+Wav renderOffline(const char* path, const char* tune, int type, double seconds, Setup setup) {
+    SoundSettings s;
+    tmxInit(&s);
+    EXPECT_TRUE(tmxOfflineOpen(path, &s));
+    std::vector<char> bytes = testFile(tune);
+    EXPECT_EQ(tmxLoadMem(bytes.data(), uint32_t(bytes.size()), type), 0);
+    setup();
+    tmxPlay();
+    int frames = int(seconds * 50);
+    for (int f = 1; f <= frames; ++f)
+        tmxOfflineAdvance(uint32_t(f * 65536 / 50), true);
+    EXPECT_TRUE(tmxOfflineClose());
+    tmxClose();
+    return Wav{readBytes(path)};
+}
+
+Wav renderXm(const char* path, double seconds = 1.0) {
+    return renderOffline(path, "dali.xm", kTuneXm, seconds, [] {});
+}
+
+int peak(const std::vector<int16_t>& samples, size_t first, size_t step) {
+    int top = 0;
+    for (size_t i = first; i < samples.size(); i += step)
+        top = std::max(top, std::abs(int(samples[i])));
+    return top;
+}
+
+TEST_F(Music, offlineWavIsSoundAndIdenticalOnASecondRun) {
+    Wav first = renderXm("first.wav", 2.0);
+    Wav second = renderXm("second.wav", 2.0);
+    // Header: 16-bit stereo PCM at 44100 Hz, 2 s of frames.
+    ASSERT_EQ(first.bytes.size(), 44u + 2u * 44100u * 4u);
+    EXPECT_EQ(std::string(first.bytes.data(), 4), "RIFF");
+    EXPECT_EQ(std::string(first.bytes.data() + 8, 8), "WAVEfmt ");
+    EXPECT_GT(peak(first.samples(), 0, 1), 1000);
+    EXPECT_TRUE(first.bytes == second.bytes);
+}
+
+TEST_F(Music, offlineMp3IsSound) {
+    Wav wav = renderOffline("mp3.wav", "house_lo.mp3", kTuneMp3, 1.0, [] {});
+    EXPECT_GT(peak(wav.samples(), 0, 1), 1000);
+}
+
+TEST_F(Music, offlineClocksAndPositionsFollowTheFrameClock) {
+    ASSERT_TRUE(tmxOfflineOpen("clock.wav", &settings));
+    load("dali.xm", kTuneXm);
+    EXPECT_LT(tmxGetTime(), 0);                     // not playing yet
+    tmxOfflineAdvance(uint32_t(0.5 * 65536), true); // silence before the tune starts
+    tmxPlay();
+    EXPECT_EQ(tmxGetTime(), 0);
+    EXPECT_EQ(tmxGetClock(), 0);
+    // 0.27 s in: row 2 (0.24 s) tick 1 (0.26 s).
+    tmxOfflineAdvance(uint32_t(0.77 * 65536), true);
+    EXPECT_NEAR(tmxGetTime(), 0.27 * 65536, 3);
+    EXPECT_EQ(tmxGetPosition(), packed(0, 2, 1));
+    tmxOfflineAdvance(uint32_t(1.51 * 65536), true);
+    EXPECT_EQ(tmxGetPosition(), packed(0, 8, 2)); // 1.01 s
+    // A seek to order 2 (15.36 s): the song time jumps, the running clock does not.
+    tmxSetPosition(2, 0);
+    tmxOfflineAdvance(uint32_t(1.61 * 65536), true);
+    EXPECT_NEAR(tmxGetTime(), (15.36 + 0.1) * 65536, 3);
+    EXPECT_NEAR(tmxGetClock(), 1.11 * 65536, 3);
+    EXPECT_EQ(tmxGetPosition(), packed(2, 0, 5));
+    EXPECT_TRUE(tmxOfflineClose());
+}
+
+// --- mixing stage ------------------------------------------------------------------------
+
+Wav renderWith(const char* path, const char* name, int32_t value) {
+    return renderOffline(path, "dali.xm", kTuneXm, 1.0, [&] { tmxSetVariable(name, value); });
+}
+
+TEST_F(Music, variablesAreStored) {
+    tmxSetVariable("somethingelse", 7);
+    tmxSetVariable("__tmxcrvb", 32);
+    tmxSetVariable("somethingelse", 8);
+    EXPECT_EQ(tmxGetVariable("somethingelse"), 8);
+    EXPECT_EQ(tmxGetVariable("__tmxcrvb"), 32);
+    EXPECT_EQ(tmxGetVariable("never"), 0);
+}
+
+TEST_F(Music, levelZeroLeavesTheSoundBitForBit) {
+    Wav plain = renderXm("plain.wav");
+    for (const char* name :
+         {"__tmxcsrd", "__tmxcrvb", "__tmxcchr", "__tmxcpan", "__tmxcbal", "__tmxcamp"}) {
+        Wav zero = renderWith("zero.wav", name, 0);
+        EXPECT_TRUE(zero.bytes == plain.bytes) << name;
+    }
+    EXPECT_TRUE(renderWith("full.wav", "__tmxcvol", 100).bytes == plain.bytes);
+}
+
+TEST_F(Music, effectStagesChangeTheSound) {
+    std::vector<int16_t> plain = renderXm("plain.wav").samples();
+    for (const char* name : {"__tmxcsrd", "__tmxcrvb", "__tmxcchr"}) {
+        std::vector<int16_t> wet = renderWith("wet.wav", name, 50).samples();
+        ASSERT_EQ(wet.size(), plain.size());
+        size_t changed = 0;
+        for (size_t i = 0; i < wet.size(); ++i)
+            changed += std::abs(wet[i] - plain[i]) > 8;
+        EXPECT_GT(changed, plain.size() / 10) << name;
+    }
+}
+
+TEST_F(Music, volumeBalanceAndPanShapeTheSides) {
+    EXPECT_EQ(peak(renderWith("mute.wav", "__tmxcvol", 0).samples(), 0, 1), 0);
+    std::vector<int16_t> plain = renderXm("plain.wav").samples();
+    std::vector<int16_t> half = renderWith("half.wav", "__tmxcvol", 50).samples();
+    EXPECT_NEAR(peak(half, 0, 1), peak(plain, 0, 1) / 2, 2);
+    std::vector<int16_t> louder = renderWith("amp.wav", "__tmxcamp", 6).samples(); // x1.995
+    EXPECT_NEAR(std::abs(louder[20001]), std::abs(plain[20001]) * 1.995, 3);
+    // Balance to the right silences the left side; panning to the left empties the right one.
+    std::vector<int16_t> right = renderWith("bal.wav", "__tmxcbal", 100).samples();
+    EXPECT_EQ(peak(right, 0, 2), 0);
+    EXPECT_GT(peak(right, 1, 2), 1000);
+    std::vector<int16_t> left = renderWith("pan.wav", "__tmxcpan", -100).samples();
+    EXPECT_EQ(peak(left, 1, 2), 0);
+    EXPECT_GT(peak(left, 0, 2), 1000);
+}
+
+// --- live clocks -------------------------------------------------------------------------
+
+std::string readText(const char* path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST_F(Music, withoutSoundThePlayerRunsOnTheWallClock) {
+    logSetFile("nosound.txt");
+    settings.noSound = 1;
+    tmxOpen(nullptr, &settings);
+    load("dali.xm", kTuneXm);
+    EXPECT_LT(tmxGetTime(), 0);
+    tmxPlay();
+    EXPECT_GE(tmxGetTime(), 0);
+    EXPECT_GE(tmxGetClock(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int32_t time = tmxGetTime();
+    EXPECT_GE(time, int32_t(0.3 * 65536));
+    EXPECT_LT(time, int32_t(3.0 * 65536));
+    EXPECT_GE((tmxGetPosition() >> 8) & 0xff, 2u); // rows of 0.12 s
+    EXPECT_GE(tmxGetClock(), time - 65536 / 100);
+    tmxStop();
+    EXPECT_LT(tmxGetTime(), 0);
+    closeLog();
+    std::string log = readText("nosound.txt");
+    EXPECT_NE(log.find("TMXL: warning"), std::string::npos) << log;
+}
+
+TEST_F(Music, deviceClockStartsNegativeThenRunsForward) {
+    setenv("SDL_AUDIODRIVER", "dummy", 0); // a device that plays into nothing, in real time
+    settings.bufferFrames = 4096; // ~93 ms still to play when the first block is handed over
+    tmxOpen(nullptr, &settings);
+    load("dali.xm", kTuneXm);
+    tmxPlay();
+    EXPECT_LT(tmxGetTime(), 0);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int32_t last = INT32_MIN;
+    bool monotonic = true;
+    while (std::chrono::steady_clock::now() < deadline &&
+           (tmxGetTime() < int32_t(0.3 * 65536) || tmxGetClock() < 0)) {
+        int32_t now = tmxGetClock();
+        monotonic = monotonic && now >= last;
+        last = now;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(monotonic);
+    EXPECT_GE(tmxGetTime(), int32_t(0.3 * 65536));
+    EXPECT_GE(tmxGetClock(), 0);
+}
+
+} // namespace
