@@ -149,8 +149,9 @@ void renderPcm(int16_t* out, int32_t frames) {
 
 // Wall clock: renders silently up to the frames the clock has run through. A long stall
 // (more than a few seconds behind) jumps ahead instead of rendering all of it.
-void followWallClock() {
-    if (player.output != Output::wallClock || !player.playing) return;
+// Returns the frame the clock stands at.
+int64_t followWallClock() {
+    if (player.output != Output::wallClock || !player.playing) return player.renderedFrames;
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - player.playClock).count();
     int64_t target = int64_t(seconds * rate());
@@ -166,13 +167,33 @@ void followWallClock() {
     }
     while (player.renderedFrames < target)
         renderFloat(int32_t(std::min<int64_t>(target - player.renderedFrames, 4096)));
+    return target;
 }
 
 // --- clocks ----------------------------------------------------------------------------
 
+// A device that never starts asking for sound, or stops, would stop the clocks and hang the
+// wait for the first sound: after a second without a callback the wall clock takes over from
+// the frame heard last.
+void watchDevice() {
+    using namespace std::chrono;
+    const auto now = steady_clock::now();
+    bool started = player.callbackAudible != kNoFrame;
+    if (now - (started ? player.callbackClock : player.playClock) < seconds(1)) return;
+    int64_t heard = started ? std::min(player.callbackAudible + 2 * player.callbackFrames,
+                                       player.renderedFrames)
+                            : 0;
+    heard = std::max<int64_t>({heard, player.heardFrame, 0});
+    logf("TMXL: warning: the audio device stopped playing, going on with the wall clock\n");
+    player.output = Output::wallClock;
+    player.playClock =
+        now - duration_cast<steady_clock::duration>(duration<double>(double(heard) / rate()));
+}
+
 // The stream frame heard now, kNoFrame before any sound.
 int64_t heardFrameNow() {
     if (!player.playing) return kNoFrame;
+    if (player.output == Output::device) watchDevice();
     int64_t frame = kNoFrame;
     if (player.output == Output::device) {
         // Before the first callback nothing is on its way yet: more than a buffer to go.
@@ -186,8 +207,7 @@ int64_t heardFrameNow() {
     } else if (player.output == Output::offline) {
         frame = player.offlineFrame - player.offlinePlayFrame;
     } else {
-        followWallClock();
-        frame = player.renderedFrames;
+        frame = followWallClock();
     }
     if (player.heardFrame != kNoFrame) frame = std::max(frame, player.heardFrame);
     player.heardFrame = frame;
@@ -223,7 +243,7 @@ int32_t beforeSound(int64_t frame) {
 void SDLCALL audioCallback(void*, Uint8* stream, int length) {
     std::lock_guard<std::mutex> guard(player.lock);
     int32_t frames = length / int32_t(sizeof(int16_t) * player.settings.channels);
-    if (!player.playing) {
+    if (!player.playing || player.output != Output::device) {
         memset(stream, 0, size_t(length));
         return;
     }
