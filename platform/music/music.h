@@ -21,7 +21,8 @@
 // tmxPlay on, and the tune is rendered silently so that positions keep following it.
 //
 // Conversions: tmxPositionToTime gives the start of the row plus `tick` ticks of that row
-// (2.5 s / tempo each; a tick past the row's speed just adds time), rounded up to the next
+// (the row's length divided by its speed; a tick past the speed just adds time), rounded up
+// to the next
 // 1/65536 s so that tmxTimeToPosition of the result gives the same position back. It is
 // negative for an order past the end, a row past the pattern's length, a row the song never
 // reaches, and for MP3 a row >= 64 or a moment past the end of the sound. tmxTimeToPosition

@@ -36,7 +36,8 @@ double tickSecondsOf(int32_t tempo) {
     return 2.5 / double(tempo > 0 ? tempo : 125);
 }
 
-// Renders one frame so that the row's own speed and tempo commands have been read.
+// Reads the row the module stands on after a seek. One rendered frame makes the row's own
+// speed command count.
 void probeRow(openmpt_module* module, SongCursor& cursor) {
     float frame = 0.0f;
     openmpt_module_read_float_mono(module, kProbeRate, 1, &frame);
@@ -52,7 +53,8 @@ bool moduleHasPosition(openmpt_module* module, int32_t order, int32_t row) {
     return row < openmpt_module_get_pattern_num_rows(module, pattern);
 }
 
-// The cursor of the row that starts at `seconds` or first after it (libopenmpt's seek rule).
+// The cursor of the row that starts at `seconds` or first after it (libopenmpt's seek rule;
+// past the end it gives the song's end).
 SongCursor rowAtOrAfter(openmpt_module* module, double seconds) {
     SongCursor cursor;
     cursor.rowStart = openmpt_module_set_position_seconds(module, std::max(0.0, seconds));
@@ -60,24 +62,49 @@ SongCursor rowAtOrAfter(openmpt_module* module, double seconds) {
     return cursor;
 }
 
+// A tick is the row's length divided by its speed: libopenmpt reports a tempo set on the row
+// itself only from the row's second tick on, its timing counts it from the first.
+void setTickFromLength(SongCursor& row, double nextRowStart) {
+    if (nextRowStart > row.rowStart) row.tickSeconds = (nextRowStart - row.rowStart) / row.speed;
+}
+
+double nextRowStart(openmpt_module* module, double rowStart) {
+    return openmpt_module_set_position_seconds(module, rowStart + 1e-6);
+}
+
 SongCursor moduleCursorAt(openmpt_module* module, double seconds) {
     constexpr double kSlack = 1e-9;
     SongCursor row = rowAtOrAfter(module, seconds);
-    if (row.rowStart > seconds + kSlack) {
-        // Step back until a row starts at or before the moment, then forward row by row.
-        for (double back = 0.05; seconds - back > 0.0; back *= 2.0) {
-            row = rowAtOrAfter(module, seconds - back);
-            if (row.rowStart <= seconds + kSlack) break;
-        }
-        if (row.rowStart > seconds + kSlack) row = rowAtOrAfter(module, 0.0);
-        for (;;) {
-            SongCursor next = rowAtOrAfter(module, row.rowStart + 1e-6);
-            if (next.rowStart <= row.rowStart || next.rowStart > seconds + kSlack) break;
-            row = next;
-        }
+    if (row.rowStart <= seconds + kSlack) {
+        setTickFromLength(row, nextRowStart(module, row.rowStart));
+        return row;
     }
-    row.songTime = seconds;
-    return row;
+    // Step back until a row starts at or before the moment, then forward row by row.
+    for (double back = 0.05; seconds - back > 0.0; back *= 2.0) {
+        row = rowAtOrAfter(module, seconds - back);
+        if (row.rowStart <= seconds + kSlack) break;
+    }
+    if (row.rowStart > seconds + kSlack) row = rowAtOrAfter(module, 0.0);
+    for (;;) {
+        SongCursor next = rowAtOrAfter(module, row.rowStart + 1e-6);
+        if (next.rowStart <= row.rowStart || next.rowStart > seconds + kSlack) {
+            setTickFromLength(row, next.rowStart);
+            return row;
+        }
+        row = next;
+    }
+}
+
+// The start of row `row` of order `order`, negative when the song never plays it (libopenmpt
+// seeks to such a row anyway; seeking back to its time then finds another row).
+double moduleRowStart(openmpt_module* module, int32_t order, int32_t row, SongCursor& cursor) {
+    if (!moduleHasPosition(module, order, row)) return -1.0;
+    double start = openmpt_module_set_position_order_row(module, order, row);
+    cursor = rowAtOrAfter(module, start);
+    if (cursor.order != order || cursor.row != row || std::fabs(cursor.rowStart - start) > 1e-6)
+        return -1.0;
+    setTickFromLength(cursor, nextRowStart(module, start));
+    return start;
 }
 
 // --- MP3 -------------------------------------------------------------------------------
@@ -300,14 +327,10 @@ double tunePositionTime(Tune& tune, int32_t order, int32_t row, int32_t tick) {
         if (ticks * tune.pcmRate >= tune.pcmFrames * kMp3TicksPerSecond) return -1.0;
         return double(ticks) / kMp3TicksPerSecond;
     }
-    if (tune.kind != TuneKind::module || !moduleHasPosition(tune.converter, order, row))
-        return -1.0;
+    if (tune.kind != TuneKind::module) return -1.0;
     SongCursor cursor;
-    cursor.rowStart = openmpt_module_set_position_order_row(tune.converter, order, row);
-    probeRow(tune.converter, cursor);
-    // A row the song never reaches leaves the seek somewhere else.
-    if (cursor.order != order || cursor.row != row) return -1.0;
-    return cursor.rowStart + tick * cursor.tickSeconds;
+    double start = moduleRowStart(tune.converter, order, row, cursor);
+    return start < 0.0 ? -1.0 : start + tick * cursor.tickSeconds;
 }
 
 SongCursor tuneCursorAt(Tune& tune, double seconds) {

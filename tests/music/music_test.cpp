@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -120,6 +121,62 @@ TEST_F(Music, itPositionsAndTimesFollowSpeedAndTempo) {
     load("gd-matth.it", kTuneIt);
     checkSteadyModule("gd-matth.it", 4, 125);
     EXPECT_EQ(tmxTimeToPosition(uint32_t(5.55 * 65536)), packed(1, 5, 1)); // 5.52 + 0.03
+}
+
+// A four-channel module written here byte by byte, so that every time can be worked out by
+// hand. Orders 0, 1, 2 play patterns 0, 1, 2. Pattern 0 sets speed 3 on row 0 (rows of
+// 3 x 0.02 s = 0.06 s) and jumps to order 2 on row 16, so its rows 17-63 and all of order 1
+// are never played. Pattern 2 sets tempo 100 on row 4 (ticks of 0.025 s, rows of 0.075 s) and
+// ends the song with a break on row 8.
+std::vector<char> handMadeModule() {
+    std::vector<char> mod(1084 + 3 * 1024 + 64, 0);
+    memcpy(mod.data(), "jump test", 9);
+    char* sample = &mod[20]; // sample 1: 32 words, volume 64, looped
+    sample[23] = 32;
+    sample[25] = 64;
+    sample[29] = 32;
+    mod[950] = 3;   // orders
+    mod[951] = 127; // restart byte
+    mod[952] = 0, mod[953] = 1, mod[954] = 2;
+    memcpy(&mod[1080], "M.K.", 4);
+    auto cell = [&](int pattern, int row, int channel, int instrument, int period, int effect,
+                    int param) {
+        char* at = &mod[1084 + pattern * 1024 + row * 16 + channel * 4];
+        at[0] = char((instrument & 0xf0) | (period >> 8));
+        at[1] = char(period & 0xff);
+        at[2] = char((instrument & 0x0f) << 4 | effect);
+        at[3] = char(param);
+    };
+    cell(0, 0, 0, 1, 428, 0xf, 3); // note, speed 3
+    cell(0, 16, 1, 0, 0, 0xb, 2);  // jump to order 2
+    cell(1, 0, 0, 1, 428, 0xf, 1); // never heard
+    cell(2, 0, 0, 1, 214, 0x0, 0); // note
+    cell(2, 4, 1, 0, 0, 0xf, 100); // tempo 100
+    cell(2, 8, 1, 0, 0, 0xd, 0);   // break: the song ends after this row
+    for (int i = 0; i < 64; ++i)
+        mod[1084 + 3 * 1024 + i] = char(i < 32 ? 0x60 : 0xa0);
+    return mod;
+}
+
+TEST_F(Music, rowsTheSongNeverPlaysDoNotExist) {
+    std::vector<char> mod = handMadeModule();
+    ASSERT_EQ(tmxLoadMem(mod.data(), uint32_t(mod.size()), kTuneUnknown), 0);
+    EXPECT_EQ(tmxPositionToTime(0, 0, 0), 0);
+    EXPECT_EQ(tmxPositionToTime(0, 3, 2), unitsUp(3 * 0.06 + 2 * 0.02));
+    EXPECT_EQ(tmxPositionToTime(0, 16, 0), unitsUp(16 * 0.06));
+    EXPECT_EQ(tmxPositionToTime(2, 0, 0), unitsUp(17 * 0.06));
+    EXPECT_EQ(tmxPositionToTime(2, 4, 0), unitsUp(21 * 0.06));
+    EXPECT_EQ(tmxPositionToTime(2, 4, 1), unitsUp(21 * 0.06 + 0.025)); // the row's own tempo
+    EXPECT_EQ(tmxPositionToTime(2, 5, 0), unitsUp(21 * 0.06 + 0.075));
+    EXPECT_EQ(tmxPositionToTime(2, 8, 2), unitsUp(21 * 0.06 + 4 * 0.075 + 2 * 0.025));
+    EXPECT_LT(tmxPositionToTime(0, 17, 0), 0); // after the jump
+    EXPECT_LT(tmxPositionToTime(1, 0, 0), 0);  // jumped over
+    EXPECT_LT(tmxPositionToTime(1, 5, 0), 0);
+    EXPECT_LT(tmxPositionToTime(2, 9, 0), 0); // after the end
+    EXPECT_EQ(tmxTimeToPosition(uint32_t(1.30 * 65536)), packed(2, 4, 1));
+    EXPECT_EQ(tmxTimeToPosition(uint32_t(1.005 * 65536)), packed(0, 16, 2));
+    EXPECT_EQ(tmxTimeToPosition(uint32_t(unitsUp(1.02))), packed(2, 0, 0));
+    EXPECT_EQ(tmxTimeToPosition(uint32_t(unitsUp(1.02) - 1)), packed(0, 16, 2));
 }
 
 TEST_F(Music, mp3PositionsUseTheFixedGrid) {
