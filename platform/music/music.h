@@ -22,8 +22,7 @@
 //
 // Conversions: tmxPositionToTime gives the start of the row plus `tick` ticks of that row
 // (the row's length divided by its speed; a tick past the speed just adds time), rounded up
-// to the next
-// 1/65536 s so that tmxTimeToPosition of the result gives the same position back. It is
+// to the next 1/65536 s so that tmxTimeToPosition of the result gives the same position. It is
 // negative for an order past the end, a row past the pattern's length, a row the song never
 // reaches, and for MP3 a row >= 64 or a moment past the end of the sound. tmxTimeToPosition
 // of a moment past the end of a module gives its last row.
