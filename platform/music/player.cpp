@@ -311,8 +311,17 @@ bool writeWavHeader(FILE* file, const SoundSettings& s, uint32_t dataBytes) {
            fseek(file, 0, SEEK_END) == 0;
 }
 
+// The RIFF sizes are 32 bits: a WAV file ends a little before 4 GiB.
+constexpr uint32_t kWavDataLimit = 0xffffffffu - 36u;
+
 void writeWavFrames(const int16_t* samples, int32_t frames) {
     size_t count = size_t(frames) * size_t(player.settings.channels);
+    if (player.wavFailed) return;
+    if (count * 2 > kWavDataLimit - player.wavDataBytes) {
+        logf("TMXL: the WAV file is full (4 GiB), the rest of the sound is not written\n");
+        player.wavFailed = true;
+        return;
+    }
     std::vector<unsigned char> bytes(count * 2);
     for (size_t i = 0; i < count; ++i)
         putLe(&bytes[2 * i], uint16_t(samples[i]), 2);

@@ -271,9 +271,35 @@ TEST_F(Music, offlineWavIsSoundAndIdenticalOnASecondRun) {
     EXPECT_TRUE(first.bytes == second.bytes);
 }
 
-TEST_F(Music, offlineMp3IsSound) {
-    Wav wav = renderOffline("mp3.wav", "house_lo.mp3", kTuneMp3, 1.0, [] {});
-    EXPECT_GT(peak(wav.samples(), 0, 1), 1000);
+TEST_F(Music, offlineOpenFailsWhereTheFileCannotBeWritten) {
+    EXPECT_FALSE(tmxOfflineOpen("no/such/folder/out.wav", &settings));
+    EXPECT_FALSE(tmxOfflineClose());
+}
+
+TEST_F(Music, offlineMp3IsSoundUntilItsEnd) {
+    std::vector<int16_t> samples =
+        renderOffline("mp3.wav", "house_lo.mp3", kTuneMp3, 8.0, [] {}).samples();
+    ASSERT_EQ(samples.size(), 8u * 44100u * 2u);
+    EXPECT_GT(peak(samples, 0, 1), 1000);
+    // 7.26 s of sound, then silence; the mono tune sounds the same on both sides.
+    EXPECT_GT(peak(std::vector<int16_t>(samples.begin() + 7 * 88200, samples.end()), 0, 1), 0);
+    EXPECT_EQ(peak(std::vector<int16_t>(samples.begin() + 88200 * 73 / 10, samples.end()), 0, 1),
+              0);
+    for (size_t i = 0; i < samples.size(); i += 2)
+        ASSERT_EQ(samples[i], samples[i + 1]) << i;
+}
+
+TEST_F(Music, mp3PositionsFollowPlayback) {
+    ASSERT_TRUE(tmxOfflineOpen("mp3pos.wav", &settings));
+    load("house_lo.mp3", kTuneMp3);
+    tmxPlay();
+    tmxOfflineAdvance(uint32_t(6.5 * 65536), false);
+    EXPECT_EQ(tmxGetPosition(), packed(0, 54, 1)); // 325 ticks of 0.02 s
+    tmxSetPosition(0, 10);                         // 1.2 s
+    tmxOfflineAdvance(uint32_t(6.55 * 65536), false);
+    EXPECT_EQ(tmxGetPosition(), packed(0, 10, 2));
+    EXPECT_NEAR(tmxGetTime(), 1.25 * 65536, 3);
+    EXPECT_TRUE(tmxOfflineClose());
 }
 
 TEST_F(Music, offlineClocksAndPositionsFollowTheFrameClock) {
