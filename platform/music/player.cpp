@@ -75,6 +75,8 @@ struct Player {
     int64_t callbackAudible = kNoFrame; // frame heard at callbackClock
     int64_t callbackFrames = 0;
     std::chrono::steady_clock::time_point callbackClock;
+    double anchorFrame = 0.0; // smoothed: frame heard at anchorClock, runs on at the rate
+    std::chrono::steady_clock::time_point anchorClock;
     int64_t heardFrame = kNoFrame; // latest answer, keeps the clocks monotonic
 
     std::chrono::steady_clock::time_point playClock; // wall clock: when tmxPlay ran
@@ -199,9 +201,9 @@ int64_t heardFrameNow() {
         // Before the first callback nothing is on its way yet: more than a buffer to go.
         if (player.callbackAudible == kNoFrame) return -player.latencyFrames - 1;
         double since =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - player.callbackClock)
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - player.anchorClock)
                 .count();
-        frame = player.callbackAudible + int64_t(since * rate());
+        frame = int64_t(std::floor(player.anchorFrame + since * rate()));
         frame = std::min(frame, player.callbackAudible + 2 * player.callbackFrames);
         frame = std::min(frame, player.renderedFrames);
     } else if (player.output == Output::offline) {
@@ -240,6 +242,24 @@ int32_t beforeSound(int64_t frame) {
 
 // --- device ----------------------------------------------------------------------------
 
+// Each callback tells which frame is heard now. Callbacks come with some jitter, so the clock
+// does not jump to each answer: it runs on at the sample rate and is pulled an eighth of the
+// way towards it; only a large miss (a dropout, a stall) moves it at once.
+void followCallback(std::chrono::steady_clock::time_point now, int32_t frames) {
+    int64_t heard = player.renderedFrames - player.latencyFrames;
+    double predicted = player.anchorFrame +
+                       std::chrono::duration<double>(now - player.anchorClock).count() * rate();
+    double miss = double(heard) - predicted;
+    if (player.callbackAudible == kNoFrame || std::fabs(miss) > 2.0 * player.latencyFrames)
+        player.anchorFrame = double(heard);
+    else
+        player.anchorFrame = predicted + miss / 8.0;
+    player.anchorClock = now;
+    player.callbackClock = now;
+    player.callbackAudible = heard;
+    player.callbackFrames = frames;
+}
+
 void SDLCALL audioCallback(void*, Uint8* stream, int length) {
     std::lock_guard<std::mutex> guard(player.lock);
     int32_t frames = length / int32_t(sizeof(int16_t) * player.settings.channels);
@@ -247,9 +267,7 @@ void SDLCALL audioCallback(void*, Uint8* stream, int length) {
         memset(stream, 0, size_t(length));
         return;
     }
-    player.callbackClock = std::chrono::steady_clock::now();
-    player.callbackAudible = player.renderedFrames - player.latencyFrames;
-    player.callbackFrames = frames;
+    followCallback(std::chrono::steady_clock::now(), frames);
     renderPcm(reinterpret_cast<int16_t*>(stream), frames);
 }
 

@@ -429,6 +429,21 @@ TEST_F(Music, deviceClockStartsNegativeThenRunsForward) {
     EXPECT_TRUE(monotonic);
     EXPECT_GE(tmxGetTime(), int32_t(0.3 * 65536));
     EXPECT_GE(tmxGetClock(), 0);
+    // Once playing, the clock keeps pace with real time, also between callbacks.
+    auto start = std::chrono::steady_clock::now();
+    int32_t first = tmxGetClock();
+    int32_t steps = 0, previous = first;
+    for (int i = 0; i < 60; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        int32_t now = tmxGetClock();
+        steps += now > previous;
+        previous = now;
+    }
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double heard = (previous - first) / 65536.0;
+    EXPECT_GT(heard, 0.7 * wall);
+    EXPECT_LT(heard, 1.3 * wall);
+    EXPECT_GT(steps, 50); // it moves at nearly every look, not once per 93 ms block
 }
 
 // SDL's disk driver writes the sound to a file and, told so, waits 2 s between blocks: a
