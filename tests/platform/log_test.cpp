@@ -65,8 +65,12 @@ TEST(LogDeathTest, fatalMessageLongerThanErrorBufferIsCut) {
 
 int callOrder[3];
 int callCount = 0;
-void first() { callOrder[callCount++] = 1; }
-void second() { callOrder[callCount++] = 2; }
+void first() {
+    callOrder[callCount++] = 1;
+}
+void second() {
+    callOrder[callCount++] = 2;
+}
 
 TEST(Log, exitCallbacksRunNewestFirstOnce) {
     addExitCallback(first);
@@ -96,7 +100,12 @@ TEST(CrashDeathTest, processorFaultsEndInTheFatalPath) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     expectFault([] { *static_cast<volatile int*>(nullptr) = 1; }, "Access Violation");
     expectFault([] { __builtin_trap(); }, "Invalid Opcode");
-    expectFault([] { volatile int x = 7 / zero; (void)x; }, "Integer Division by Zero");
+    expectFault(
+        [] {
+            volatile int x = 7 / zero;
+            (void)x;
+        },
+        "Integer Division by Zero");
 }
 
 // Deep enough to run out of any stack; the depth check only keeps the compiler from
