@@ -18,7 +18,9 @@
 // and never jumps, so differences of two readings are a frame step. Both are negative until
 // the first sample is heard (after tmxPlay, about one device buffer later), and again after
 // tmxStop. Without a sound device (none found, or noSound) both run on the wall clock from
-// tmxPlay on, and the tune is rendered silently so that positions keep following it.
+// tmxPlay on, and the tune is rendered silently so that positions keep following it; a
+// device that asks for no sound for a second (never started, or stalled) hands the clocks
+// over to the wall clock the same way. Each fallback logs a "TMXL: warning: ..." line.
 //
 // Conversions: tmxPositionToTime gives the start of the row plus `tick` ticks of that row
 // (the row's length divided by its speed; a tick past the speed just adds time), rounded up
