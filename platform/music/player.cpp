@@ -32,11 +32,33 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
 
 // --- state -----------------------------------------------------------------------------
+
+// A mutex that knows which thread holds it. The crash path calls tmxClose on whatever thread
+// faulted; if that thread was stopped inside the player, waiting for the lock would hang.
+class OwnedMutex {
+  public:
+    void lock() {
+        mutex.lock();
+        owner = std::this_thread::get_id();
+    }
+    void unlock() {
+        owner = std::thread::id();
+        mutex.unlock();
+    }
+    bool heldHere() const { return owner == std::this_thread::get_id(); }
+
+  private:
+    std::mutex mutex;
+    std::atomic<std::thread::id> owner{};
+};
+
+using Hold = std::lock_guard<OwnedMutex>;
 
 constexpr int32_t kSliceFrames = 64;
 constexpr size_t kRingSize = 4096; // slices: 262144 frames, about 6 s at 44.1 kHz
@@ -55,7 +77,7 @@ struct Variable {
 };
 
 struct Player {
-    std::mutex lock; // everything below except `variables`, which only the main thread uses
+    OwnedMutex lock; // everything below except `variables`, which only the main thread uses
     Output output = Output::none;
     SoundSettings settings;
     SDL_AudioDeviceID device = 0;
@@ -92,7 +114,7 @@ struct Player {
 };
 
 Player player;
-std::mutex conversionLock; // the converter instance
+OwnedMutex conversionLock; // the converter instance
 std::atomic<uint64_t> conversionCount{0};
 
 int32_t rate() {
@@ -160,7 +182,7 @@ int64_t followWallClock() {
     int64_t behind = target - player.renderedFrames;
     if (behind > 4 * int64_t(rate())) {
         int64_t skip = behind - rate();
-        std::lock_guard<std::mutex> conversions(conversionLock);
+        Hold conversions(conversionLock);
         SongCursor jumped =
             tuneCursorAt(player.tune, player.cursor.songTime + double(skip) / rate());
         if (player.tune.kind != TuneKind::none)
@@ -261,7 +283,7 @@ void followCallback(std::chrono::steady_clock::time_point now, int32_t frames) {
 }
 
 void SDLCALL audioCallback(void*, Uint8* stream, int length) {
-    std::lock_guard<std::mutex> guard(player.lock);
+    Hold guard(player.lock);
     int32_t frames = length / int32_t(sizeof(int16_t) * player.settings.channels);
     if (!player.playing || player.output != Output::device) {
         memset(stream, 0, size_t(length));
@@ -387,7 +409,7 @@ bool applyControl(const char* name, int32_t value, MixSettings& mix) {
 void tmxInit(SoundSettings* settings) {
     if (settings) *settings = SoundSettings{};
     player.variables.clear();
-    std::lock_guard<std::mutex> guard(player.lock);
+    Hold guard(player.lock);
     player.mixer.target = MixSettings{};
 }
 
@@ -403,7 +425,7 @@ static void closeOutputs() {
 
 void tmxOpen(void*, SoundSettings* settings) {
     closeOutputs();
-    std::lock_guard<std::mutex> guard(player.lock);
+    Hold guard(player.lock);
     player.settings = validSettings(settings ? *settings : SoundSettings{});
     if (player.settings.noSound) {
         logf("TMXL: warning: sound is off, playing on the wall clock\n");
@@ -416,8 +438,8 @@ void tmxOpen(void*, SoundSettings* settings) {
 
 int tmxLoadMem(const void* data, uint32_t size, int type) {
     tmxStop();
-    std::lock_guard<std::mutex> audio(player.lock);
-    std::lock_guard<std::mutex> conversions(conversionLock);
+    Hold audio(player.lock);
+    Hold conversions(conversionLock);
     if (!data || size == 0) {
         tuneFree(player.tune);
         logf("TMXL: no tune data\n");
@@ -434,7 +456,7 @@ int tmxLoadMem(const void* data, uint32_t size, int type) {
 
 void tmxPlay() {
     {
-        std::lock_guard<std::mutex> guard(player.lock);
+        Hold guard(player.lock);
         tuneRewind(player.tune, rate(), player.cursor);
         mixerReset(player.mixer, rate());
         player.renderedFrames = 0;
@@ -451,25 +473,28 @@ void tmxPlay() {
 
 void tmxStop() {
     if (player.device) SDL_PauseAudioDevice(player.device, 1);
-    std::lock_guard<std::mutex> guard(player.lock);
+    Hold guard(player.lock);
     player.playing = false;
 }
 
 void tmxFree() {
     tmxStop();
-    std::lock_guard<std::mutex> audio(player.lock);
-    std::lock_guard<std::mutex> conversions(conversionLock);
+    Hold audio(player.lock);
+    Hold conversions(conversionLock);
     tuneFree(player.tune);
     player.cursor = SongCursor{};
 }
 
 void tmxClose() {
+    // Reached from the crash path on a thread that faulted inside the player (the sound
+    // callback, a seek, a conversion): the process is ending, leave everything as it is.
+    if (player.lock.heldHere() || conversionLock.heldHere()) return;
     closeOutputs();
     tmxFree();
 }
 
 int32_t tmxGetTime() {
-    std::lock_guard<std::mutex> guard(player.lock);
+    Hold guard(player.lock);
     int64_t frame = heardFrameNow();
     if (frame == kNoFrame || frame < 0) return beforeSound(frame);
     int64_t sliceStart = 0;
@@ -478,14 +503,14 @@ int32_t tmxGetTime() {
 }
 
 int32_t tmxGetClock() {
-    std::lock_guard<std::mutex> guard(player.lock);
+    Hold guard(player.lock);
     int64_t frame = heardFrameNow();
     if (frame == kNoFrame || frame < 0) return beforeSound(frame);
     return toTimeUnits(double(frame) / rate());
 }
 
 uint32_t tmxGetPosition() {
-    std::lock_guard<std::mutex> guard(player.lock);
+    Hold guard(player.lock);
     int64_t frame = heardFrameNow();
     if (frame == kNoFrame || frame < 0 || player.tune.kind == TuneKind::none) return 0;
     int64_t sliceStart = 0;
@@ -494,16 +519,16 @@ uint32_t tmxGetPosition() {
 }
 
 void tmxSetPosition(int order, int row) {
-    std::lock_guard<std::mutex> audio(player.lock);
+    Hold audio(player.lock);
     followWallClock();
-    std::lock_guard<std::mutex> conversions(conversionLock);
+    Hold conversions(conversionLock);
     if (!tuneSeek(player.tune, rate(), order, row, player.cursor))
         logf("TMXL: warning: no position %d/%d to go to\n", order, row);
 }
 
 int32_t tmxPositionToTime(int order, int row, int tick) {
     ++conversionCount;
-    std::lock_guard<std::mutex> guard(conversionLock);
+    Hold guard(conversionLock);
     double seconds = tunePositionTime(player.tune, order, row, tick);
     if (seconds < 0.0) return -1;
     // Rounded up, so that the time converts back to the same position.
@@ -513,7 +538,7 @@ int32_t tmxPositionToTime(int order, int row, int tick) {
 
 uint32_t tmxTimeToPosition(uint32_t time) {
     ++conversionCount;
-    std::lock_guard<std::mutex> guard(conversionLock);
+    Hold guard(conversionLock);
     if (player.tune.kind == TuneKind::none) return 0;
     double seconds = double(time) / 65536.0;
     return cursorPosition(tuneCursorAt(player.tune, seconds), seconds);
@@ -528,7 +553,7 @@ void tmxSetVariable(const char* name, int32_t value) {
         copyName(variable->name, name);
     }
     variable->value = value;
-    std::lock_guard<std::mutex> guard(player.lock);
+    Hold guard(player.lock);
     applyControl(name, value, player.mixer.target);
 }
 
@@ -543,7 +568,7 @@ uint64_t tmxConversionCount() {
 
 bool tmxOfflineOpen(const char* wavPath, const SoundSettings* settings) {
     closeOutputs();
-    std::lock_guard<std::mutex> guard(player.lock);
+    Hold guard(player.lock);
     player.settings = validSettings(settings ? *settings : SoundSettings{});
     player.wav = wavPath ? fopen(wavPath, "w+b") : nullptr;
     if (!player.wav) {
@@ -561,7 +586,7 @@ bool tmxOfflineOpen(const char* wavPath, const SoundSettings* settings) {
 }
 
 void tmxOfflineAdvance(uint32_t time, bool write) {
-    std::lock_guard<std::mutex> guard(player.lock);
+    Hold guard(player.lock);
     if (player.output != Output::offline) return;
     int64_t target = int64_t(time) * rate() / 65536;
     std::vector<int16_t> block;
@@ -575,7 +600,7 @@ void tmxOfflineAdvance(uint32_t time, bool write) {
 }
 
 bool tmxOfflineClose() {
-    std::lock_guard<std::mutex> guard(player.lock);
+    Hold guard(player.lock);
     if (!player.wav) return false;
     bool ok = !player.wavFailed && writeWavHeader(player.wav, player.settings, player.wavDataBytes);
     ok = fclose(player.wav) == 0 && ok;
