@@ -216,6 +216,35 @@ TEST_F(Music, unreadableTunesAreRefused) {
     EXPECT_LT(tmxPositionToTime(0, 0, 0), 0);
 }
 
+// Damaged files either load or are refused; what loads converts and plays without harm.
+TEST_F(Music, damagedTunesNeverCrash) {
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    ASSERT_TRUE(tmxOfflineOpen("damaged.wav", &settings));
+    for (const char* name : {"dali.xm", "gd-matth.it", "house_lo.mp3"}) {
+        std::vector<char> clean = testFile(name);
+        int type = std::string(name).find(".mp3") != std::string::npos ? kTuneMp3 : kTuneXm;
+        for (int round = 0; round < 8; ++round) {
+            std::vector<char> bytes = clean;
+            for (int i = 0; i < 40; ++i)
+                bytes[next() % bytes.size()] = char(next());
+            bytes.resize(bytes.size() - next() % (bytes.size() / 2));
+            if (tmxLoadMem(bytes.data(), uint32_t(bytes.size()), type) != 0) continue;
+            uint32_t time = uint32_t(tmxPositionToTime(1, 3, 1));
+            tmxTimeToPosition(time);
+            tmxTimeToPosition(600 * 65536);
+            tmxPlay();
+            for (int f = 1; f <= 10; ++f)
+                tmxOfflineAdvance(uint32_t(round * 65536 + f * 1310), false);
+            tmxSetPosition(2, 0);
+            tmxOfflineAdvance(uint32_t(round * 65536 + 20 * 1310), false);
+            tmxGetPosition();
+            tmxStop();
+        }
+    }
+    EXPECT_TRUE(tmxOfflineClose());
+}
+
 // --- offline rendering -------------------------------------------------------------------
 
 struct Wav {
