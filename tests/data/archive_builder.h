@@ -4,10 +4,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 struct TestMember {
     std::string name;
@@ -76,4 +79,18 @@ inline std::string readFile(const std::string& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// ctest runs the cases of one program side by side in the same working folder: a case that
+// writes files works in a folder of its own, named after it (made empty first).
+inline void enterOwnFolder() {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char& c : name)
+        if (c == '/') c = '_';
+    static const std::filesystem::path start = std::filesystem::current_path();
+    std::filesystem::path own = start / name;
+    std::filesystem::remove_all(own);
+    std::filesystem::create_directories(own);
+    std::filesystem::current_path(own);
 }

@@ -24,7 +24,10 @@ class OwnedBytes : public MemoryStream {
 
 class ArchiveReader : public ::testing::Test {
   protected:
-    void SetUp() override { logSetFile("archive.txt"); }
+    void SetUp() override {
+        enterOwnFolder();
+        logSetFile("archive.txt");
+    }
     std::string log() { return readFile("archive.txt"); }
     int32_t add(const std::string& bytes) { return set.addArchive(new OwnedBytes(bytes), true); }
     ArchiveSet set;

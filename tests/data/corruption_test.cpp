@@ -69,6 +69,7 @@ struct Sample {
 std::vector<Sample>& samples() {
     static std::vector<Sample> all;
     if (!all.empty()) return all;
+    enterOwnFolder();
     fs::create_directories("in/sub");
     writeFile("in/text.cpp", readFile(LUX_SOURCE_DIR "/data/archive.cpp").substr(0, 3000));
     writeFile("in/sub/music.xm", readFile(LUX_TEST_DATA "/dali.xm").substr(0, 6000));

@@ -35,12 +35,8 @@ TestArchive archiveOf(const std::string& id, std::vector<TestMember> members,
 class InFolder : public ::testing::Test {
   protected:
     void SetUp() override {
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
         folder = fs::current_path();
-        fs::path own = folder / (std::string(info->test_suite_name()) + "." + info->name());
-        fs::remove_all(own);
-        fs::create_directories(own);
-        fs::current_path(own);
+        enterOwnFolder();
         logSetFile("log.txt");
     }
     void TearDown() override {

@@ -46,7 +46,7 @@ bool methodBuilt(int method) {
 // Real files of every kind: text, binary music, JPEG (already compressed), an executable
 // over 1 MB (several method-1 blocks at level 1), an empty file and a one-byte file.
 void makeInputs() {
-    if (fs::exists("in")) return;
+    enterOwnFolder();
     fs::create_directories("in/text");
     fs::create_directories("in/media/deep");
     fs::copy_file(LUX_SOURCE_DIR "/data/archive.cpp", "in/text/archive.cpp");
@@ -148,6 +148,7 @@ TEST(Ncc, errorsAreOneLineAndExitNonZero) {
 }
 
 TEST(Ncc, extractRefusesNamesThatLeaveTheFolder) {
+    enterOwnFolder();
     TestArchive archive;
     archive.members = {{"../escape.txt", "x"}};
     writeFile("escape.ncc", archive.bytes());
@@ -158,6 +159,7 @@ TEST(Ncc, extractRefusesNamesThatLeaveTheFolder) {
 }
 
 TEST(Ncc, patchArchiveReplacesFilesForThePlayer) {
+    enterOwnFolder();
     int method = methodBuilt(1) ? 1 : 0;
     fs::create_directories("patch/base/gfx");
     fs::create_directories("patch/new/gfx");
@@ -192,7 +194,6 @@ TEST(Ncc, patchArchiveReplacesFilesForThePlayer) {
     closeFileSystem();
     EXPECT_NE(readFile("log.txt").find("NCCF: archive 'Fix' is a patch for archive 'Base'\n"),
               std::string::npos);
-    fs::current_path("..");
 }
 
 } // namespace

@@ -202,6 +202,7 @@ TEST(Stream, copyFromCopiesToTheEndOrTheCount) {
 }
 
 TEST(FileStream, writesReadsAndFindsNamesInAnyLetterCase) {
+    enterOwnFolder();
     std::filesystem::create_directories("Folder/Sub");
     FileStream file;
     ASSERT_EQ(file.open("Folder/Sub/Name.BIN", kFileReadWrite | kFileCreateAlways), 1);

@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-TEST(FuzzCorpus, everyInputRunsThroughTheTarget) {
+TEST(ArchiveFuzzCorpus, everyInputRunsThroughTheTarget) {
     size_t count = 0;
     for (const auto& entry : std::filesystem::directory_iterator(LUX_FUZZ_CORPUS)) {
         if (!entry.is_regular_file()) continue;
