@@ -150,6 +150,35 @@ Bytes bzip2Compress(const Bytes& data, int level) {
     return out;
 }
 
+// Wraps a one-block stream of this system in bzip2's framing: the block ends where the end
+// tag and the combined CRC (equal to the block CRC for one block) stand before the padding.
+Bytes wrapAsBzip2(const Bytes& stream) {
+    BitsIn header{stream};
+    uint64_t level = header.get(4);
+    EXPECT_EQ(header.get(3), 0u);
+    uint32_t crc = uint32_t(header.get(32));
+    size_t blockEnd = 0;
+    for (size_t pad = 0; pad < 8 && blockEnd == 0; pad++) {
+        size_t end = stream.size() * 8 - pad;
+        BitsIn tail{stream, end - 35};
+        if (tail.get(3) == 1 && tail.get(32) == crc && tail.get(int(pad)) == 0)
+            blockEnd = end - 35;
+    }
+    EXPECT_NE(blockEnd, 0u);
+    BitsOut out;
+    out.put(24, 0x425A68); // "BZh"
+    out.put(8, '0' + level);
+    out.put(48, kBlockMagic);
+    out.put(32, crc);
+    out.put(1, 0);
+    BitsIn body{stream, 39};
+    while (body.position < blockEnd)
+        out.put(1, body.get(1));
+    out.put(48, kEndMagic);
+    out.put(32, crc);
+    return out.finish();
+}
+
 // ---- Real files -----------------------------------------------------------------------------
 
 Bytes textFile() { return readFile(std::string(LUX_SOURCE_DIR) + "/data/depack_method1.cpp"); }
@@ -331,6 +360,20 @@ TEST(Method1Stream, packerRoundTripsRealFilesAtSeveralLevels) {
             EXPECT_EQ(d.output, file);
             EXPECT_EQ(size_t(d.endPosition), packed.size());
         }
+    }
+}
+
+TEST(Method1Stream, packerBlocksDecodeWithLibbz2) {
+    for (const Bytes& file : {textFile(), moduleFile(), photoFile()}) {
+        Bytes bz = wrapAsBzip2(packMethod1(file.data(), file.size(), 9));
+        Bytes out(file.size() + 1);
+        unsigned int size = unsigned(out.size());
+        int rc = BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.data()), &size,
+                                            reinterpret_cast<char*>(bz.data()),
+                                            unsigned(bz.size()), 0, 0);
+        ASSERT_EQ(rc, BZ_OK);
+        out.resize(size);
+        EXPECT_EQ(out, file);
     }
 }
 
