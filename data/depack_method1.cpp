@@ -67,7 +67,7 @@ uint32_t updateCrc(uint32_t crc, const uint8_t* bytes, int32_t count) {
     return crc;
 }
 
-// ---- Work array shared by all decodes -------------------------------------------------------
+// ---- Work array shared by all decodes; freeDepackerBuffers releases it at program end ------
 
 uint32_t* workArray = nullptr;
 int32_t workEntries = 0;
@@ -75,11 +75,6 @@ int32_t workEntries = 0;
 bool growWorkArray(int32_t entries) {
     if (entries <= workEntries)
         return true;
-    static bool exitCallbackAdded = false;
-    if (!exitCallbackAdded) {
-        addExitCallback(freeDepackerBuffers);
-        exitCallbackAdded = true;
-    }
     std::free(workArray);
     workArray = static_cast<uint32_t*>(std::malloc(size_t(entries) * sizeof(uint32_t)));
     workEntries = workArray ? entries : 0;
