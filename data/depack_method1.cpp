@@ -57,8 +57,7 @@ uint32_t updateCrc(uint32_t crc, const uint8_t* bytes, int32_t count) {
         uint32_t high = crc ^ (uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 |
                                uint32_t(bytes[2]) << 8 | bytes[3]);
         crc = t[7][high >> 24] ^ t[6][(high >> 16) & 0xff] ^ t[5][(high >> 8) & 0xff] ^
-              t[4][high & 0xff] ^ t[3][bytes[4]] ^ t[2][bytes[5]] ^ t[1][bytes[6]] ^
-              t[0][bytes[7]];
+              t[4][high & 0xff] ^ t[3][bytes[4]] ^ t[2][bytes[5]] ^ t[1][bytes[6]] ^ t[0][bytes[7]];
         bytes += 8;
         count -= 8;
     }
@@ -73,8 +72,7 @@ uint32_t* workArray = nullptr;
 int32_t workEntries = 0;
 
 bool growWorkArray(int32_t entries) {
-    if (entries <= workEntries)
-        return true;
+    if (entries <= workEntries) return true;
     std::free(workArray);
     workArray = static_cast<uint32_t*>(std::malloc(size_t(entries) * sizeof(uint32_t)));
     workEntries = workArray ? entries : 0;
@@ -107,11 +105,9 @@ struct BitInput {
         }
     }
     bool readMore() {
-        if (paddedBits > 0)
-            return false;
+        if (paddedBits > 0) return false;
         fill = source->read(buffer, kBufferSize);
-        if (fill < 0)
-            fill = 0;
+        if (fill < 0) fill = 0;
         position = 0;
         return fill > 0;
     }
@@ -123,8 +119,7 @@ struct BitInput {
     }
     // n is 1 to 24.
     uint32_t get(int n) {
-        if (count < n)
-            refill();
+        if (count < n) refill();
         uint32_t value = peek(n);
         skip(n);
         return value;
@@ -159,15 +154,13 @@ bool buildTable(HuffmanTable& table, const uint8_t* lengths, int alphabetSize) {
     table.maxLength = 0;
     for (int length = 1; length <= kMaxCodeLength; length++) {
         space = space * 2 - count[length];
-        if (space < 0)
-            return false;
+        if (space < 0) return false;
         table.firstCode[length] = code;
         table.codeCount[length] = count[length];
         table.firstIndex[length] = index;
         code = (code + count[length]) << 1;
         index = uint16_t(index + count[length]);
-        if (count[length] > 0)
-            table.maxLength = length;
+        if (count[length] > 0) table.maxLength = length;
     }
     uint16_t next[kMaxCodeLength + 1];
     std::memcpy(next, table.firstIndex, sizeof(next));
@@ -241,28 +234,20 @@ struct Method1Decoder {
 
 const char* Method1Decoder::decodeStream() {
     uint32_t level = in.get(4);
-    if (level < 1 || level > 9)
-        return kWrongMagic;
+    if (level < 1 || level > 9) return kWrongMagic;
     maxBlockLength = int32_t(level) * kLevelBlockSize;
-    if (!growWorkArray(maxBlockLength))
-        return kAllocationFailed;
+    if (!growWorkArray(maxBlockLength)) return kAllocationFailed;
     for (;;) {
         uint32_t tag = in.get(3);
-        if (in.overran())
-            return kDataError;
-        if (tag == 1)
-            break;
-        if (tag != 0)
-            return kDataError;
-        if (const char* error = decodeBlock())
-            return error;
+        if (in.overran()) return kDataError;
+        if (tag == 1) break;
+        if (tag != 0) return kDataError;
+        if (const char* error = decodeBlock()) return error;
         blockCount++;
     }
     uint32_t storedCombined = in.get32();
-    if (in.overran())
-        return kDataError;
-    if (storedCombined != combinedCrc)
-        return kCrcError;
+    if (in.overran()) return kDataError;
+    if (storedCombined != combinedCrc) return kCrcError;
     if (outWritten != outSize)
         return kDataError; // the stream holds fewer bytes than the member should
     in.source->seekRelative(-in.unusedBytes());
@@ -271,58 +256,44 @@ const char* Method1Decoder::decodeStream() {
 
 const char* Method1Decoder::decodeBlock() {
     uint32_t storedCrc = in.get32();
-    if (const char* error = readBlockHeader())
-        return error;
-    if (const char* error = readCodeLengths())
-        return error;
-    if (const char* error = decodeSymbols())
-        return error;
-    if (originPointer >= blockLength)
-        return kDataError;
+    if (const char* error = readBlockHeader()) return error;
+    if (const char* error = readCodeLengths()) return error;
+    if (const char* error = decodeSymbols()) return error;
+    if (originPointer >= blockLength) return kDataError;
     blockCrc = 0xFFFFFFFFu;
-    if (const char* error = writeBlock())
-        return error;
+    if (const char* error = writeBlock()) return error;
     blockCrc = ~blockCrc;
-    if (blockCrc != storedCrc)
-        return kCrcError;
+    if (blockCrc != storedCrc) return kCrcError;
     combinedCrc = ((combinedCrc << 1) | (combinedCrc >> 31)) ^ blockCrc;
     return nullptr;
 }
 
 const char* Method1Decoder::readBlockHeader() {
     originPointer = int32_t(in.get(24));
-    if (originPointer > maxBlockLength + 10)
-        return kDataError;
+    if (originPointer > maxBlockLength + 10) return kDataError;
 
     uint32_t ranges = in.get(16);
     int used = 0;
     for (int range = 0; range < 16; range++) {
-        if (!(ranges & (0x8000u >> range)))
-            continue;
+        if (!(ranges & (0x8000u >> range))) continue;
         uint32_t flags = in.get(16);
         for (int i = 0; i < 16; i++)
-            if (flags & (0x8000u >> i))
-                usedBytes[used++] = uint8_t(range * 16 + i);
+            if (flags & (0x8000u >> i)) usedBytes[used++] = uint8_t(range * 16 + i);
     }
-    if (used == 0)
-        return kDataError;
+    if (used == 0) return kDataError;
     alphabetSize = used + 2;
 
     tableCount = int(in.get(3));
-    if (tableCount < 2 || tableCount > kMaxTables)
-        return kDataError;
+    if (tableCount < 2 || tableCount > kMaxTables) return kDataError;
     selectorCount = int32_t(in.get(15));
-    if (selectorCount < 1)
-        return kDataError;
+    if (selectorCount < 1) return kDataError;
 
     uint8_t order[kMaxTables] = {0, 1, 2, 3, 4, 5};
     for (int32_t i = 0; i < selectorCount; i++) {
         int index = 0;
         for (;;) {
-            if (in.get(1) == 0)
-                break;
-            if (++index >= tableCount)
-                return kDataError;
+            if (in.get(1) == 0) break;
+            if (++index >= tableCount) return kDataError;
         }
         uint8_t table = order[index];
         for (; index > 0; index--)
@@ -339,16 +310,13 @@ const char* Method1Decoder::readCodeLengths() {
         int length = int(in.get(5));
         for (int s = 0; s < alphabetSize; s++) {
             for (;;) {
-                if (length < 1 || length > kMaxCodeLength)
-                    return kDataError;
-                if (in.get(1) == 0)
-                    break;
+                if (length < 1 || length > kMaxCodeLength) return kDataError;
+                if (in.get(1) == 0) break;
                 length += in.get(1) == 0 ? 1 : -1;
             }
             lengths[s] = uint8_t(length);
         }
-        if (in.overran() || !buildTable(tables[t], lengths, alphabetSize))
-            return kDataError;
+        if (in.overran() || !buildTable(tables[t], lengths, alphabetSize)) return kDataError;
     }
     return nullptr;
 }
@@ -371,22 +339,18 @@ const char* Method1Decoder::decodeSymbols() {
 
     for (;;) {
         if (groupLeft == 0) {
-            if (nextSelector >= selectorCount || in.overran())
-                return kDataError;
+            if (nextSelector >= selectorCount || in.overran()) return kDataError;
             table = &tables[selectors[nextSelector++]];
             groupLeft = kGroupSize;
         }
         groupLeft--;
-        if (in.count < kMaxCodeLength)
-            in.refill();
+        if (in.count < kMaxCodeLength) in.refill();
         int symbol = decodeSymbol(in, *table);
-        if (symbol < 0)
-            return kDataError;
+        if (symbol < 0) return kDataError;
         if (symbol <= 1) {
             run += runWeight << symbol; // RUNA adds the weight, RUNB twice it
             runWeight <<= 1;
-            if (run >= maxLength - length)
-                return kDataError;
+            if (run >= maxLength - length) return kDataError;
             continue;
         }
         if (run > 0) {
@@ -397,10 +361,8 @@ const char* Method1Decoder::decodeSymbols() {
             run = 0;
             runWeight = 1;
         }
-        if (symbol == endOfBlock)
-            break;
-        if (length >= maxLength)
-            return kDataError;
+        if (symbol == endOfBlock) break;
+        if (length >= maxLength) return kDataError;
         int position = symbol - 1;
         uint8_t byte = mtf[position];
         std::memmove(mtf + 1, mtf, size_t(position));
@@ -408,8 +370,7 @@ const char* Method1Decoder::decodeSymbols() {
         byteCounts[byte]++;
         block[length++] = byte;
     }
-    if (in.overran())
-        return kDataError;
+    if (in.overran()) return kDataError;
     blockLength = length;
     return nullptr;
 }
@@ -446,12 +407,11 @@ const char* Method1Decoder::writeBlock() {
             for (uint32_t copies = byte; copies > 0;) {
                 if (fill == kBufferSize) {
                     outFill = fill;
-                    if (!flushOutput())
-                        return kDataError;
+                    if (!flushOutput()) return kDataError;
                     fill = 0;
                 }
-                uint32_t piece = copies < uint32_t(kBufferSize - fill) ? copies
-                                                                      : uint32_t(kBufferSize - fill);
+                uint32_t piece =
+                    copies < uint32_t(kBufferSize - fill) ? copies : uint32_t(kBufferSize - fill);
                 std::memset(buffer + fill, int(last), piece);
                 fill += int32_t(piece);
                 copies -= piece;
@@ -462,8 +422,7 @@ const char* Method1Decoder::writeBlock() {
         last = byte;
         if (fill == kBufferSize) {
             outFill = fill;
-            if (!flushOutput())
-                return kDataError;
+            if (!flushOutput()) return kDataError;
             fill = 0;
         }
         buffer[fill++] = uint8_t(byte);
@@ -473,8 +432,7 @@ const char* Method1Decoder::writeBlock() {
 }
 
 bool Method1Decoder::flushOutput() {
-    if (outFill > outSize - outWritten)
-        return false;
+    if (outFill > outSize - outWritten) return false;
     std::memcpy(out + outWritten, outBuffer, size_t(outFill));
     blockCrc = updateCrc(blockCrc, outBuffer, outFill);
     outWritten += outFill;
@@ -486,8 +444,7 @@ class Method1Depacker : public Depacker {
   public:
     MemoryStream* unpack(Stream* source, int32_t unpackedSize) override {
         auto* result = new MemoryStream();
-        if (unpackedSize < 0)
-            fatal("NZIP: depacker error: %s\n", kDataError);
+        if (unpackedSize < 0) fatal("NZIP: depacker error: %s\n", kDataError);
         if (!result->reserve(unpackedSize) && unpackedSize > 0)
             fatal("NZIP: depacker error: %s\n", kAllocationFailed);
         if (const char* error = decodeMethod1(source, result->data(), unpackedSize))
@@ -500,11 +457,9 @@ class Method1Depacker : public Depacker {
 } // namespace
 
 const char* decodeMethod1(Stream* source, uint8_t* out, int32_t unpackedSize) {
-    if (unpackedSize < 0 || (unpackedSize > 0 && !out))
-        return kDataError;
+    if (unpackedSize < 0 || (unpackedSize > 0 && !out)) return kDataError;
     auto* decoder = new (std::nothrow) Method1Decoder();
-    if (!decoder)
-        return kAllocationFailed;
+    if (!decoder) return kAllocationFailed;
     decoder->in.source = source;
     decoder->out = out;
     decoder->outSize = unpackedSize;

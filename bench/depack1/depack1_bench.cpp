@@ -28,8 +28,7 @@ using Clock = std::chrono::steady_clock;
 Bytes readFile(const std::string& path, size_t limit = SIZE_MAX) {
     std::ifstream in(path, std::ios::binary);
     Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() > limit)
-        bytes.resize(limit);
+    if (bytes.size() > limit) bytes.resize(limit);
     return bytes;
 }
 
@@ -44,8 +43,7 @@ std::vector<Sample> defaultCorpus() {
     if (DIR* dir = opendir("/usr/share/common-licenses")) {
         std::vector<std::string> names;
         while (dirent* entry = readdir(dir))
-            if (entry->d_name[0] != '.')
-                names.push_back(entry->d_name);
+            if (entry->d_name[0] != '.') names.push_back(entry->d_name);
         closedir(dir);
         std::sort(names.begin(), names.end());
         for (const auto& name : names) {
@@ -80,8 +78,7 @@ Bytes bzip2Compress(const Bytes& data) {
 bool bzip2Decompress(const Bytes& packed, Bytes& out) {
     bz_stream stream;
     std::memset(&stream, 0, sizeof(stream));
-    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK)
-        return false;
+    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) return false;
     stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(packed.data()));
     stream.avail_in = unsigned(packed.size());
     stream.next_out = reinterpret_cast<char*>(out.data());
@@ -105,8 +102,7 @@ int main(int argc, char** argv) {
     std::vector<Sample> corpus;
     for (int i = 1; i < argc; i++)
         corpus.push_back({argv[i], readFile(argv[i])});
-    if (corpus.empty())
-        corpus = defaultCorpus();
+    if (corpus.empty()) corpus = defaultCorpus();
 
     double oursTotal = 0, referenceTotal = 0, packTotal = 0, bytesTotal = 0;
     for (const Sample& sample : corpus) {
@@ -143,11 +139,12 @@ int main(int argc, char** argv) {
             }
         }
         double mb = double(data.size()) / 1e6;
-        std::printf("file %-28s %9zu bytes  method1 %9zu  bzip2-9 %9zu (content %9.0f, ours %+.2f%%)\n",
-                    sample.name.c_str(), data.size(), ours.size(), reference.size(), bzContent,
-                    100.0 * (oursContent - bzContent) / bzContent);
-        std::printf("  unpack method1 %7.1f MB/s  libbz2 %7.1f MB/s  ratio %.2f\n",
-                    mb / bestOurs, mb / bestReference, bestReference / bestOurs);
+        std::printf(
+            "file %-28s %9zu bytes  method1 %9zu  bzip2-9 %9zu (content %9.0f, ours %+.2f%%)\n",
+            sample.name.c_str(), data.size(), ours.size(), reference.size(), bzContent,
+            100.0 * (oursContent - bzContent) / bzContent);
+        std::printf("  unpack method1 %7.1f MB/s  libbz2 %7.1f MB/s  ratio %.2f\n", mb / bestOurs,
+                    mb / bestReference, bestReference / bestOurs);
         std::printf("  pack   method1 %7.1f MB/s  libbz2 %7.1f MB/s\n", mb / packTime,
                     mb / referencePackTime);
         oursTotal += bestOurs;

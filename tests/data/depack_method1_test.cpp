@@ -40,7 +40,9 @@ Decoded decode(const Bytes& packed, int32_t unpackedSize, int32_t startPosition 
     return result;
 }
 
-std::string errorText(const char* error) { return error ? error : "(none)"; }
+std::string errorText(const char* error) {
+    return error ? error : "(none)";
+}
 
 struct BitsOut {
     Bytes bytes;
@@ -85,7 +87,9 @@ uint32_t bitwiseCrc(const uint8_t* data, size_t size) {
     return ~crc;
 }
 
-uint32_t rotateLeft1(uint32_t value) { return value << 1 | value >> 31; }
+uint32_t rotateLeft1(uint32_t value) {
+    return value << 1 | value >> 31;
+}
 
 // ---- libbz2 streams in this system's framing ----------------------------------------------
 
@@ -117,8 +121,7 @@ Reframed reframeBzip2(const Bytes& bz) {
             break;
         }
         EXPECT_EQ(magic, kBlockMagic);
-        if (magic != kBlockMagic)
-            break;
+        if (magic != kBlockMagic) break;
         uint32_t crc = uint32_t(in.get(32));
         result.blockCrcs.push_back(crc);
         EXPECT_EQ(in.get(1), 0u); // not randomised
@@ -161,8 +164,7 @@ Bytes wrapAsBzip2(const Bytes& stream) {
     for (size_t pad = 0; pad < 8 && blockEnd == 0; pad++) {
         size_t end = stream.size() * 8 - pad;
         BitsIn tail{stream, end - 35};
-        if (tail.get(3) == 1 && tail.get(32) == crc && tail.get(int(pad)) == 0)
-            blockEnd = end - 35;
+        if (tail.get(3) == 1 && tail.get(32) == crc && tail.get(int(pad)) == 0) blockEnd = end - 35;
     }
     EXPECT_NE(blockEnd, 0u);
     BitsOut out;
@@ -181,16 +183,23 @@ Bytes wrapAsBzip2(const Bytes& stream) {
 
 // ---- Real files -----------------------------------------------------------------------------
 
-Bytes textFile() { return readFile(std::string(LUX_SOURCE_DIR) + "/data/depack_method1.cpp"); }
-Bytes moduleFile() { return readFile(std::string(LUX_TEST_DATA) + "/dali.xm"); }
-Bytes photoFile() { return readFile(std::string(LUX_TEST_DATA) + "/scratch-lake.jpg"); }
+Bytes textFile() {
+    return readFile(std::string(LUX_SOURCE_DIR) + "/data/depack_method1.cpp");
+}
+Bytes moduleFile() {
+    return readFile(std::string(LUX_TEST_DATA) + "/dali.xm");
+}
+Bytes photoFile() {
+    return readFile(std::string(LUX_TEST_DATA) + "/scratch-lake.jpg");
+}
 
 // Over 1 MB of real bytes: the test files and the project's texts, one after the other until
 // the size is reached.
 Bytes largeMix() {
-    std::vector<Bytes> parts = {moduleFile(), photoFile(), textFile(),
-                                readFile(std::string(LUX_SOURCE_DIR) + "/tools/ncc/pack_method1.cpp"),
-                                readFile(std::string(LUX_SOURCE_DIR) + "/data/stream.h")};
+    std::vector<Bytes> parts = {
+        moduleFile(), photoFile(), textFile(),
+        readFile(std::string(LUX_SOURCE_DIR) + "/tools/ncc/pack_method1.cpp"),
+        readFile(std::string(LUX_SOURCE_DIR) + "/data/stream.h")};
     Bytes mix;
     while (mix.size() < 1200000)
         for (const Bytes& part : parts)
@@ -328,7 +337,8 @@ TEST(Method1Stream, blockCrcAndCombinedCrcMatchTheReferenceStreams) {
     for (int i = 0; i < 32; i++) {
         size_t bit = two.combinedCrcBit + size_t(i);
         uint8_t mask = uint8_t(0x80 >> (bit % 8));
-        wrong[bit / 8] = uint8_t((wrong[bit / 8] & ~mask) | (((unrotated >> (31 - i)) & 1) ? mask : 0));
+        wrong[bit / 8] =
+            uint8_t((wrong[bit / 8] & ~mask) | (((unrotated >> (31 - i)) & 1) ? mask : 0));
     }
     EXPECT_EQ(errorText(decode(wrong, int32_t(mix.size())).error), "CRC error");
 }
@@ -369,8 +379,8 @@ TEST(Method1Stream, packerBlocksDecodeWithLibbz2) {
         Bytes out(file.size() + 1);
         unsigned int size = unsigned(out.size());
         int rc = BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.data()), &size,
-                                            reinterpret_cast<char*>(bz.data()),
-                                            unsigned(bz.size()), 0, 0);
+                                            reinterpret_cast<char*>(bz.data()), unsigned(bz.size()),
+                                            0, 0);
         ASSERT_EQ(rc, BZ_OK);
         out.resize(size);
         EXPECT_EQ(out, file);

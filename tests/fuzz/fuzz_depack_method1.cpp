@@ -11,8 +11,7 @@
 // Decodes one fuzz input; returns the decoder's error text (nullptr on success) and aborts
 // on a text that is none of the decoder's errors. Shared with the corpus replay test.
 const char* decodeMethod1FuzzInput(const uint8_t* data, size_t size) {
-    if (size < 4)
-        return "short input";
+    if (size < 4) return "short input";
     uint32_t header = uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
                       uint32_t(data[3]) << 24;
     int32_t unpackedSize = int32_t(header % ((4u << 20) + 1));
@@ -20,14 +19,12 @@ const char* decodeMethod1FuzzInput(const uint8_t* data, size_t size) {
     source.attachReadOnly(data + 4, int32_t(size - 4));
     std::vector<uint8_t> out(static_cast<size_t>(unpackedSize));
     const char* error = decodeMethod1(&source, out.data(), unpackedSize);
-    if (!error)
-        return nullptr;
+    if (!error) return nullptr;
     static const char* const known[] = {"Data error (wrong magic number)",
                                         "Decompression mem allocation failed", "Data error",
                                         "CRC error"};
     for (const char* text : known)
-        if (std::strcmp(error, text) == 0)
-            return error;
+        if (std::strcmp(error, text) == 0) return error;
     std::abort();
 }
 

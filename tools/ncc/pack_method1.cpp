@@ -44,8 +44,7 @@ struct BitWriter {
         put(16, value & 0xffff);
     }
     void finish() {
-        if (count > 0)
-            put(8 - count, 0);
+        if (count > 0) put(8 - count, 0);
     }
 };
 
@@ -79,8 +78,7 @@ size_t fillBlock(const uint8_t* data, size_t size, int32_t capacity, std::vector
         while (run < 255 && taken + run < size && data[taken + run] == byte)
             run++;
         size_t encoded = run < 4 ? run : 5;
-        if (block.size() + encoded > size_t(capacity))
-            break;
+        if (block.size() + encoded > size_t(capacity)) break;
         if (run < 4) {
             block.insert(block.end(), run, byte);
         } else {
@@ -105,10 +103,8 @@ int32_t sortRotations(const std::vector<uint8_t>& block, std::vector<uint8_t>& l
     int32_t row = 0;
     int32_t origin = 0;
     for (int32_t s : suffixes) {
-        if (s >= n)
-            continue;
-        if (s == 0)
-            origin = row;
+        if (s >= n) continue;
+        if (s == 0) origin = row;
         lastColumn[size_t(row++)] = block[size_t(s == 0 ? n - 1 : s - 1)];
     }
     return origin;
@@ -139,8 +135,7 @@ Symbols moveToFront(const std::vector<uint8_t>& lastColumn) {
         result.used[b] = true;
     uint8_t rank[256] = {}; // position of each used byte among the used bytes
     for (int b = 0; b < 256; b++)
-        if (result.used[b])
-            rank[b] = uint8_t(result.usedCount++);
+        if (result.used[b]) rank[b] = uint8_t(result.usedCount++);
     uint8_t order[256];
     for (int i = 0; i < result.usedCount; i++)
         order[i] = uint8_t(i);
@@ -196,22 +191,17 @@ void makeCodeLengths(const int32_t* frequencies, int alphabetSize, uint8_t* leng
             lengths[s] = uint8_t(std::min(depth, 255));
             tooLong |= depth > kMaxCodeLength;
         }
-        if (!tooLong)
-            return;
+        if (!tooLong) return;
         for (auto& w : weight)
             w = 1 + w / 2;
     }
 }
 
 int tableCountFor(size_t symbolCount) {
-    if (symbolCount < 200)
-        return 2;
-    if (symbolCount < 600)
-        return 3;
-    if (symbolCount < 1200)
-        return 4;
-    if (symbolCount < 2400)
-        return 5;
+    if (symbolCount < 200) return 2;
+    if (symbolCount < 600) return 3;
+    if (symbolCount < 1200) return 4;
+    if (symbolCount < 2400) return 5;
     return 6;
 }
 
@@ -243,8 +233,7 @@ void initialTables(const Symbols& symbols, const int32_t* frequencies, Coding& c
 
 // Picks the cheapest table for every group under the current lengths; optionally counts the
 // symbol frequencies per chosen table. Returns the coded size of the symbols in bits.
-int64_t chooseTables(const Symbols& symbols, Coding& coding,
-                     int32_t (*frequencies)[kMaxAlphabet]) {
+int64_t chooseTables(const Symbols& symbols, Coding& coding, int32_t (*frequencies)[kMaxAlphabet]) {
     const size_t count = symbols.values.size();
     coding.selectors.clear();
     int64_t total = 0;
@@ -258,8 +247,7 @@ int64_t chooseTables(const Symbols& symbols, Coding& coding,
         }
         int best = 0;
         for (int t = 1; t < coding.tableCount; t++)
-            if (cost[t] < cost[best])
-                best = t;
+            if (cost[t] < cost[best]) best = t;
         total += cost[best];
         coding.selectors.push_back(uint8_t(best));
         if (frequencies)
@@ -290,16 +278,13 @@ void writeSymbolMap(BitWriter& out, const Symbols& symbols) {
     uint32_t ranges = 0;
     for (int range = 0; range < 16; range++)
         for (int i = 0; i < 16; i++)
-            if (symbols.used[range * 16 + i])
-                ranges |= 0x8000u >> range;
+            if (symbols.used[range * 16 + i]) ranges |= 0x8000u >> range;
     out.put(16, ranges);
     for (int range = 0; range < 16; range++) {
-        if (!(ranges & (0x8000u >> range)))
-            continue;
+        if (!(ranges & (0x8000u >> range))) continue;
         uint32_t flags = 0;
         for (int i = 0; i < 16; i++)
-            if (symbols.used[range * 16 + i])
-                flags |= 0x8000u >> i;
+            if (symbols.used[range * 16 + i]) flags |= 0x8000u >> i;
         out.put(16, flags);
     }
 }
@@ -338,8 +323,7 @@ void assignCodes(const uint8_t* lengths, int alphabetSize, uint32_t* codes) {
     uint32_t code = 0;
     for (int length = 1; length <= kMaxCodeLength; length++) {
         for (int s = 0; s < alphabetSize; s++)
-            if (lengths[s] == length)
-                codes[s] = code++;
+            if (lengths[s] == length) codes[s] = code++;
         code <<= 1;
     }
 }
