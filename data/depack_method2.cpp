@@ -15,96 +15,122 @@
 
 namespace {
 
-// Bits of the current tag byte sit at the top of `tag`, followed by a marker bit; when only
-// the marker is left, the next shift leaves 0 and the next tag byte is fetched.
-struct Method2Reader {
-    const uint8_t* in;
-    const uint8_t* inEnd;
+// Decoder state. Bits of the current tag byte sit at the top of `tag`, followed by a marker
+// bit; when only the marker is left, the next shift leaves 0 and the next tag byte is fetched.
+struct Method2State {
+    const uint8_t* in = nullptr;
+    const uint8_t* inEnd = nullptr;
+    uint8_t* out = nullptr;
+    uint32_t size = 0;       // bytes the output must hold
+    uint32_t pos = 0;        // bytes written
+    uint32_t lastOffset = 0; // 0: no match yet, a previous-offset copy now is corrupt
     uint32_t tag = 0;
-    bool failed = false;
-
-    uint32_t byte() {
-        if (in == inEnd) {
-            failed = true;
-            return 0;
-        }
-        return *in++;
-    }
-
-    uint32_t bit() {
-        uint32_t value = tag >> 31;
-        tag <<= 1;
-        if (tag == 0) {
-            tag = (byte() << 24) | 0x00800000u;
-            value = tag >> 31;
-            tag <<= 1;
-        }
-        return value;
-    }
-
-    // v = 1; repeat { v = 2v + bit } while the next bit is 1. Values beyond 2^30 cannot be
-    // an offset or a length inside a 32-bit block and mark the data as corrupt.
-    uint32_t gamma() {
-        uint32_t value = 1;
-        do {
-            value = (value << 1) + bit();
-            if (value >= (1u << 30)) {
-                failed = true;
-                return 2;
-            }
-        } while (bit());
-        return value;
-    }
 };
 
-// Byte-by-byte copy from `offset` back; an offset below the length repeats the last bytes.
-// When the distance allows and there is room past the end, whole 8-byte pieces are moved:
-// each piece only reads bytes already written.
-inline void copyMatch(uint8_t* out, uint32_t pos, uint32_t offset, uint32_t length,
-                      uint32_t outSize) {
+enum class Progress { NearInputEnd, Finished, Corrupt };
+
+// One item reads at most 3 + 2 x 29 (two gamma numbers) control bits and one data byte,
+// far less than this; the unchecked loop stops while this much input is left.
+constexpr ptrdiff_t kInputMargin = 32;
+
+// Copies run from the lowest address up, so an offset below the length repeats the last
+// `offset` bytes. When there is room past the end, whole 8-byte pieces are moved: a piece
+// only reads bytes already written once the distance is 8 or more, and a shorter distance
+// is first widened to a multiple of itself that is (the pattern repeats with that period).
+inline void copyMatch(uint8_t* out, uint32_t pos, uint32_t offset, uint32_t length, uint32_t size) {
     uint8_t* dst = out + pos;
     const uint8_t* src = dst - offset;
-    if (offset >= 8 && outSize - pos >= length + 8) {
+    if (size - pos >= length + 16) {
         uint8_t* end = dst + length;
-        do {
+        if (offset < 8) {
+            uint32_t period = offset;
+            while (period < 8)
+                period += offset;
+            for (uint32_t i = 0; i < period; ++i)
+                dst[i] = src[i];
+            src = dst;
+            dst += period;
+        }
+        while (dst < end) {
             std::memcpy(dst, src, 8);
             dst += 8;
             src += 8;
-        } while (dst < end);
+        }
         return;
     }
     for (uint32_t i = 0; i < length; ++i)
         dst[i] = src[i];
 }
 
-} // namespace
+// Decodes items until the end mark, corrupt data, or (unchecked) the input margin. With
+// kChecked every read tests the end of the packed data; without it the loop keeps
+// kInputMargin bytes in hand. The state is worked on in locals: the output bytes may alias
+// anything, and stores through them would otherwise force reloads of the state.
+template <bool kChecked> Progress decodeItems(Method2State& state) {
+    const uint8_t* in = state.in;
+    const uint8_t* const inEnd = state.inEnd;
+    const uint8_t* const fastEnd = inEnd - kInputMargin;
+    uint8_t* const out = state.out;
+    const uint32_t size = state.size;
+    uint32_t pos = state.pos;
+    uint32_t lastOffset = state.lastOffset;
+    uint32_t tag = state.tag;
+    bool failed = false;
 
-bool decodeMethod2(const uint8_t* in, int32_t inSize, uint8_t* out, int32_t outSize) {
-    if (in == nullptr || out == nullptr || inSize < 1 || outSize < 1)
-        return false; // the first byte is always a literal: nothing smaller exists
-    Method2Reader reader{in, in + inSize};
-    const uint32_t size = static_cast<uint32_t>(outSize);
-    uint32_t pos = 0;
-    uint32_t lastOffset = 0; // no match yet: a previous-offset copy now is corrupt
-    out[pos++] = static_cast<uint8_t>(reader.byte());
+    auto byte = [&]() -> uint32_t {
+        if constexpr (kChecked) {
+            if (in == inEnd) {
+                failed = true;
+                return 0;
+            }
+        }
+        return *in++;
+    };
+    auto bit = [&]() -> uint32_t {
+        uint32_t value = tag >> 31;
+        tag <<= 1;
+        if (tag == 0) [[unlikely]] {
+            tag = (byte() << 24) | 0x00800000u;
+            value = tag >> 31;
+            tag <<= 1;
+        }
+        return value;
+    };
+    // v = 1; repeat { v = 2v + bit } while the next bit is 1. Values of 2^30 and more cannot
+    // be an offset or a length inside a 32-bit block and mark the data as corrupt.
+    auto gamma = [&]() -> uint32_t {
+        uint32_t value = 1;
+        do {
+            value = (value << 1) + bit();
+            if (value >= (1u << 30)) [[unlikely]] {
+                failed = true;
+                return 2;
+            }
+        } while (bit());
+        return value;
+    };
 
-    for (;;) {
-        if (reader.bit() == 0) { // literal
-            uint32_t value = reader.byte();
-            if (reader.failed || pos == size) return false;
+    Progress progress = Progress::NearInputEnd;
+    while (kChecked || in < fastEnd) {
+        if (bit() == 0) { // literal
+            uint32_t value = byte();
+            if (failed || pos == size) [[unlikely]] {
+                progress = Progress::Corrupt;
+                break;
+            }
             out[pos++] = static_cast<uint8_t>(value);
             continue;
         }
         uint32_t offset = 0;
         uint32_t length = 0;
-        if (reader.bit() == 0) { // gamma-coded match
-            uint32_t high = reader.gamma();
+        if (bit() == 0) { // gamma-coded match
+            uint32_t high = gamma();
             if (high == 2) {
                 offset = lastOffset;
-                length = reader.gamma();
+                length = gamma();
             } else {
-                offset = ((high - 3) << 8) + reader.byte();
-                length = reader.gamma();
+                offset = ((high - 3) << 8) + byte();
+                length = gamma();
                 if (offset >= 32000)
                     length += 2;
                 else if (offset >= 1280)
@@ -113,26 +139,58 @@ bool decodeMethod2(const uint8_t* in, int32_t inSize, uint8_t* out, int32_t outS
                     length += 2;
                 lastOffset = offset;
             }
-        } else if (reader.bit() == 0) { // 7-bit offset, length 2 or 3, or the end mark
-            uint32_t value = reader.byte();
+        } else if (bit() == 0) { // 7-bit offset, length 2 or 3, or the end mark
+            uint32_t value = byte();
             offset = value >> 1;
-            if (offset == 0) return !reader.failed && pos == size;
+            if (offset == 0) {
+                progress = !failed && pos == size ? Progress::Finished : Progress::Corrupt;
+                break;
+            }
             length = 2 + (value & 1);
             lastOffset = offset;
         } else { // 4-bit offset: one byte, or a zero byte for offset 0
-            offset = reader.bit() << 3;
-            offset |= reader.bit() << 2;
-            offset |= reader.bit() << 1;
-            offset |= reader.bit();
-            if (reader.failed || pos == size || offset > pos) return false;
+            offset = bit() << 3;
+            offset |= bit() << 2;
+            offset |= bit() << 1;
+            offset |= bit();
+            if (failed || pos == size || offset > pos) [[unlikely]] {
+                progress = Progress::Corrupt;
+                break;
+            }
             out[pos] = offset ? out[pos - offset] : 0;
             ++pos;
             continue;
         }
-        if (reader.failed || offset == 0 || offset > pos || length > size - pos) return false;
+        if (failed || offset == 0 || offset > pos || length > size - pos) [[unlikely]] {
+            progress = Progress::Corrupt;
+            break;
+        }
         copyMatch(out, pos, offset, length, size);
         pos += length;
     }
+    state.in = in;
+    state.pos = pos;
+    state.lastOffset = lastOffset;
+    state.tag = tag;
+    return progress;
+}
+
+} // namespace
+
+bool decodeMethod2(const uint8_t* in, int32_t inSize, uint8_t* out, int32_t outSize) {
+    if (in == nullptr || out == nullptr || inSize < 1 || outSize < 1)
+        return false; // the first byte is always a literal: nothing smaller exists
+    Method2State s;
+    s.in = in + 1;
+    s.inEnd = in + inSize;
+    s.out = out;
+    s.size = static_cast<uint32_t>(outSize);
+    out[0] = in[0];
+    s.pos = 1;
+    Progress progress = Progress::NearInputEnd;
+    if (inSize > kInputMargin) progress = decodeItems<false>(s);
+    if (progress == Progress::NearInputEnd) progress = decodeItems<true>(s);
+    return progress == Progress::Finished;
 }
 
 namespace {

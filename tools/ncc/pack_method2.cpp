@@ -14,7 +14,6 @@
 #include "tools/ncc/packers.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstring>
 
 namespace {
@@ -376,7 +375,9 @@ class BitWriter {
     int bitsLeft = 0;
 };
 
-void writeSteps(const uint8_t* data, const std::vector<Step>& steps, BitWriter& writer) {
+// Writes the steps; false when a previous-offset step does not match the offset the decoder
+// will hold at that point (a parser fault, never valid output).
+bool writeSteps(const uint8_t* data, const std::vector<Step>& steps, BitWriter& writer) {
     writer.byte(data[0]);
     uint32_t pos = 1;
     uint32_t lastOffset = kNoOffset;
@@ -394,7 +395,7 @@ void writeSteps(const uint8_t* data, const std::vector<Step>& steps, BitWriter& 
                 writer.bit((step.offset >> i) & 1);
             break;
         case StepKind::Repeat:
-            assert(step.offset == lastOffset);
+            if (step.offset != lastOffset) return false;
             writer.bit(1);
             writer.bit(0);
             writer.gamma(2);
@@ -423,6 +424,7 @@ void writeSteps(const uint8_t* data, const std::vector<Step>& steps, BitWriter& 
     writer.bit(1);
     writer.bit(0);
     writer.byte(0);
+    return true;
 }
 
 } // namespace
@@ -434,6 +436,6 @@ std::vector<uint8_t> packMethod2(const uint8_t* data, size_t size, int level) {
     std::vector<Step> steps = parser.parse();
     BitWriter writer;
     writer.out.reserve(size / 2 + 16);
-    writeSteps(data, steps, writer);
+    if (!writeSteps(data, steps, writer)) return {};
     return std::move(writer.out);
 }
