@@ -9,6 +9,7 @@
 
 #include "data/stream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -40,7 +41,7 @@ constexpr ptrdiff_t kInputMargin = 32;
 inline void copyMatch(uint8_t* out, uint32_t pos, uint32_t offset, uint32_t length, uint32_t size) {
     uint8_t* dst = out + pos;
     const uint8_t* src = dst - offset;
-    if (size - pos >= length + 16) {
+    if (size - pos >= length + 16 && (offset >= 8 || length > 8)) {
         uint8_t* end = dst + length;
         if (offset < 8) {
             uint32_t period = offset;
@@ -96,9 +97,38 @@ template <bool kChecked> Progress decodeItems(Method2State& state) {
         }
         return value;
     };
+    // Control bits still held in the current tag byte (they end right above the marker).
+    auto tagBits = [&]() -> uint32_t {
+        return tag ? 31 - static_cast<uint32_t>(__builtin_ctz(tag)) : 0;
+    };
+    // n <= 8 bits, most significant first; all at once when the tag byte holds them.
+    auto bits = [&](uint32_t n) -> uint32_t {
+        if (tagBits() >= n) {
+            uint32_t value = tag >> (32 - n);
+            tag <<= n;
+            return value;
+        }
+        uint32_t value = 0;
+        for (uint32_t i = 0; i < n; ++i)
+            value = (value << 1) | bit();
+        return value;
+    };
     // v = 1; repeat { v = 2v + bit } while the next bit is 1. Values of 2^30 and more cannot
-    // be an offset or a length inside a 32-bit block and mark the data as corrupt.
+    // be an offset or a length inside a 32-bit block and mark the data as corrupt. The
+    // common values 2 to 7 (data, continue, data, continue bits) are read at once when the
+    // tag byte holds them.
     auto gamma = [&]() -> uint32_t {
+        if (tagBits() >= 4) {
+            uint32_t top = tag >> 28;
+            if (!(top & 4)) {
+                tag <<= 2;
+                return 2 | (top >> 3);
+            }
+            if (!(top & 1)) {
+                tag <<= 4;
+                return 4 | ((top >> 2) & 2) | ((top >> 1) & 1);
+            }
+        }
         uint32_t value = 1;
         do {
             value = (value << 1) + bit();
@@ -112,6 +142,20 @@ template <bool kChecked> Progress decodeItems(Method2State& state) {
 
     Progress progress = Progress::NearInputEnd;
     while (kChecked || in < fastEnd) {
+        if constexpr (!kChecked) {
+            // A run of 0 bits in the current tag byte is a run of literals: move them at once.
+            // The data bits left in the tag end right above its marker bit.
+            if (tag != 0 && size - pos >= 8) {
+                uint32_t run = std::min(static_cast<uint32_t>(__builtin_clz(tag)), tagBits());
+                if (run != 0) {
+                    std::memcpy(out + pos, in, 8);
+                    pos += run;
+                    in += run;
+                    tag <<= run;
+                    continue;
+                }
+            }
+        }
         if (bit() == 0) { // literal
             uint32_t value = byte();
             if (failed || pos == size) [[unlikely]] {
@@ -149,10 +193,7 @@ template <bool kChecked> Progress decodeItems(Method2State& state) {
             length = 2 + (value & 1);
             lastOffset = offset;
         } else { // 4-bit offset: one byte, or a zero byte for offset 0
-            offset = bit() << 3;
-            offset |= bit() << 2;
-            offset |= bit() << 1;
-            offset |= bit();
+            offset = bits(4);
             if (failed || pos == size || offset > pos) [[unlikely]] {
                 progress = Progress::Corrupt;
                 break;
