@@ -238,23 +238,22 @@ namespace {
 
 class Method2Depacker final : public Depacker {
   public:
-    // Reads everything from the source's position to its end in one read, then decodes.
+    // Reads everything from the source's position to its end in one read (also when the
+    // call then fails), then decodes.
     MemoryStream* unpack(Stream* source, int32_t unpackedSize) override {
-        if (source == nullptr || unpackedSize < 1) return nullptr;
+        if (source == nullptr) return nullptr;
         int32_t available = source->size() - source->tell();
         if (available < 1) return nullptr;
         std::unique_ptr<uint8_t[]> packed(new (std::nothrow) uint8_t[available]);
         if (!packed) return nullptr;
         int32_t packedSize = source->read(packed.get(), available);
-        auto* result = new (std::nothrow) MemoryStream();
-        if (result == nullptr) return nullptr;
-        if (!result->reserve(unpackedSize) ||
-            !decodeMethod2(packed.get(), packedSize, result->data(), unpackedSize)) {
-            delete result;
+        if (unpackedSize < 1) return nullptr;
+        std::unique_ptr<MemoryStream> result(new (std::nothrow) MemoryStream());
+        if (!result || !result->reserve(unpackedSize) ||
+            !decodeMethod2(packed.get(), packedSize, result->data(), unpackedSize))
             return nullptr;
-        }
         result->seek(0);
-        return result;
+        return result.release();
     }
 };
 

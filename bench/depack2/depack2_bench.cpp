@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -123,12 +123,12 @@ int main(int argc, char** argv) {
             std::printf("%-44s round trip FAILED\n", name.c_str());
             return 1;
         }
-        auto [zlibSeconds, method2Seconds] = bestSecondsPerRun(
-            [&] { inflateInto(zipped, out); },
-            [&] {
-                decodeMethod2(packed.data(), static_cast<int32_t>(packed.size()), out.data(),
-                              static_cast<int32_t>(out.size()));
-            });
+        auto [zlibSeconds, method2Seconds] =
+            bestSecondsPerRun([&] { inflateInto(zipped, out); },
+                              [&] {
+                                  decodeMethod2(packed.data(), static_cast<int32_t>(packed.size()),
+                                                out.data(), static_cast<int32_t>(out.size()));
+                              });
         zlibTotal += zlibSeconds;
         method2Total += method2Seconds;
         double mb = static_cast<double>(data.size()) / 1e6;

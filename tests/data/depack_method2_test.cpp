@@ -1,4 +1,5 @@
 #include "data/depacker.h"
+#include "data/stream.h"
 #include "tools/ncc/packers.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -302,6 +304,57 @@ TEST(Method2Corrupt, wrongUnpackedSizesAreRejected) {
     for (int32_t wrong : {0, -1, 1, size - 1, size + 1, size * 2, 1 << 24})
         EXPECT_FALSE(decodeGuarded(packed, wrong)) << wrong;
     EXPECT_TRUE(decodeGuarded(packed, size));
+}
+
+// The depacker object: reads the source from its position to its end, hands back a stream
+// of the unpacked bytes at position 0.
+
+TEST(Method2Depacker, unpacksFromTheSourcePositionToItsEnd) {
+    Bytes data = readTestFile("gpl-2.txt");
+    Bytes packed = packMethod2(data.data(), data.size(), 9);
+    Bytes archive(100 + packed.size(), 0xEE); // 100 bytes before the member
+    std::memcpy(archive.data() + 100, packed.data(), packed.size());
+    MemoryStream source;
+    source.attachReadOnly(archive.data(), static_cast<int32_t>(archive.size()));
+    source.seek(100);
+
+    Depacker* depacker = depackerFor(2);
+    ASSERT_EQ(depacker, method2Depacker());
+    std::unique_ptr<MemoryStream> result(
+        depacker->unpack(&source, static_cast<int32_t>(data.size())));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(source.tell(), source.size());
+    EXPECT_EQ(result->tell(), 0);
+    ASSERT_EQ(result->size(), static_cast<int32_t>(data.size()));
+    Bytes out(data.size());
+    EXPECT_EQ(result->read(out.data(), static_cast<int32_t>(out.size())),
+              static_cast<int32_t>(out.size()));
+    EXPECT_TRUE(out == data);
+}
+
+TEST(Method2Depacker, corruptOrMissingInputGivesNoStream) {
+    Bytes data = readTestFile("dali.xm");
+    Bytes packed = packMethod2(data.data(), data.size(), 9);
+    int32_t size = static_cast<int32_t>(data.size());
+    Depacker* depacker = method2Depacker();
+
+    auto unpack = [&](MemoryStream& source, int32_t unpackedSize) {
+        return std::unique_ptr<MemoryStream>(depacker->unpack(&source, unpackedSize));
+    };
+    MemoryStream truncated;
+    truncated.attachReadOnly(packed.data(), static_cast<int32_t>(packed.size()) - 1);
+    EXPECT_FALSE(unpack(truncated, size));
+
+    MemoryStream whole;
+    whole.attachReadOnly(packed.data(), static_cast<int32_t>(packed.size()));
+    EXPECT_FALSE(unpack(whole, size + 1));
+    EXPECT_EQ(whole.tell(), whole.size()); // consumed even when it fails
+    whole.seek(0);
+    EXPECT_FALSE(unpack(whole, 0));
+    // At the end of the source there is nothing to unpack.
+    EXPECT_FALSE(unpack(whole, size));
+    whole.seek(0);
+    EXPECT_TRUE(unpack(whole, size));
 }
 
 } // namespace
