@@ -30,8 +30,9 @@ struct Method2State {
 
 enum class Progress { NearInputEnd, Finished, Corrupt };
 
-// One item reads at most 3 + 2 x 29 (two gamma numbers) control bits and one data byte,
-// far less than this; the unchecked loop stops while this much input is left.
+// One item reads at most 3 + 2 x 59 control bits (two gamma numbers cut off at 2^30), that
+// is 16 tag bytes, and one data byte; a literal run reads 8 bytes. The unchecked loop stops
+// while this much input is left.
 constexpr ptrdiff_t kInputMargin = 32;
 
 // Copies run from the lowest address up, so an offset below the length repeats the last

@@ -1,16 +1,20 @@
 // Method-2 packer: LZ77 with a hash-chain match finder and a cost-based optimal parse.
 //
-// The parse runs forward over the whole input: every position keeps the cheapest known bit
-// count to reach it, the step that got there and the last match offset that step leaves in
-// the decoder (the previous-offset form reuses it). From each reached position it tries a
-// literal, the one-byte 4-bit-offset form, a copy at the previous offset and every length of
-// the matches found, priced in the exact bits of the layout. The cheapest path to the end is
-// then written out. The previous offset is only known per path, so the parse keeps the one of
-// the cheapest arrival (near-optimal rather than exhaustive).
+// The parse runs forward over the input in blocks of 256 Ki positions: every position keeps
+// a few of the cheapest known ways to reach it (bit count, the step that got there and the
+// previous offset that step leaves in the decoder), one per distinct previous offset, since a
+// dearer arrival may allow a cheap previous-offset copy later. From each arrival it tries a
+// literal, the one-byte 4-bit-offset form (or the zero byte), a copy at its previous offset,
+// and (from the cheapest arrival) every length of the matches found, priced in the exact bits
+// of the layout. The cheapest path to the block end is written out. Keeping few arrivals
+// per position makes the parse near-optimal rather than exhaustive; the level sets the
+// chain depth, the length taken without further search, the window and the arrivals kept.
+// The writer checks every previous-offset step against the offset the decoder will hold.
 //
 // An input of 0 bytes has no representation (the first byte is always a literal): the result
 // is then empty and callers store such files unpacked. Inputs above 2^31 - 1 bytes are
-// refused the same way, since the decoder works on 32-bit sizes.
+// refused the same way, since the decoder works on 32-bit sizes. Memory: about 4 bytes per
+// input byte for the chains plus a fixed arrival table (about 24 MB at the top levels).
 #include "tools/ncc/packers.h"
 
 #include <algorithm>
