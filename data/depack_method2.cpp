@@ -176,12 +176,7 @@ template <bool kChecked> Progress decodeItems(Method2State& state) {
             } else {
                 offset = ((high - 3) << 8) + byte();
                 length = gamma();
-                if (offset >= 32000)
-                    length += 2;
-                else if (offset >= 1280)
-                    length += 1;
-                else if (offset < 128)
-                    length += 2;
+                length += (offset >= 32000) + (offset >= 1280) + 2 * (offset < 128);
                 lastOffset = offset;
             }
         } else if (bit() == 0) { // 7-bit offset, length 2 or 3, or the end mark
