@@ -77,16 +77,7 @@ std::vector<Sample>& samples() {
     writeFile("in/empty", "");
     writeFile("in/one", "1");
     for (int method = 0; method <= 2; ++method) {
-#ifdef LUX_METHOD1_MISSING
-        if (method == 1) continue;
-#endif
-#ifdef LUX_METHOD2_MISSING
-        if (method == 2) continue;
-#endif
         for (int header = 0; header <= 1; ++header) {
-#ifdef LUX_METHOD1_MISSING
-            if (header == 1) continue;
-#endif
             Sample sample;
             sample.name = "m" + std::to_string(method) + "h" + std::to_string(header) + ".ncc";
             sample.method = method;

@@ -8,7 +8,8 @@
 //   ncc list ARCHIVE | ncc extract ARCHIVE [-C DIR] [NAMES...] | ncc test ARCHIVE
 //   ncc cat ARCHIVE NAME
 //
-// Every error is one line on standard error and a non-zero exit status.
+// Every error is one line on standard error and a non-zero exit status. An empty member is
+// always stored (method 0): the method-2 layout cannot express an empty file.
 #include "data/archive.h"
 #include "data/depacker.h"
 #include "data/stream.h"
@@ -204,20 +205,9 @@ std::vector<uint8_t> readWholeFile(const std::string& path) {
     return bytes;
 }
 
-void requireMethodBuilt(int method) {
-#ifdef LUX_NCC_NO_PACK_METHOD1
-    if (method == 1) fail("method 1 is not built into this ncc");
-#endif
-#ifdef LUX_NCC_NO_PACK_METHOD2
-    if (method == 2) fail("method 2 is not built into this ncc");
-#endif
-    (void)method;
-}
-
 std::vector<uint8_t> pack(const std::vector<uint8_t>& bytes, int method, int level,
                           const std::string& what) {
     if (method == 0) return bytes;
-    requireMethodBuilt(method);
     std::vector<uint8_t> packed = method == 1 ? packMethod1(bytes.data(), bytes.size(), level)
                                               : packMethod2(bytes.data(), bytes.size(), level);
     if (packed.empty()) fail(what + ": packing with method " + std::to_string(method) + " failed");
