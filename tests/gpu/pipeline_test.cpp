@@ -1,0 +1,1 @@
+#include "gpu_fixture.h"
