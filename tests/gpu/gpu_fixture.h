@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -75,7 +76,11 @@ inline int channel(uint32_t argb, int shift) { return int((argb >> shift) & 255)
 inline ::testing::AssertionResult colorNear(uint32_t actual, uint32_t expected, int tolerance = 2) {
   for (int shift = 0; shift < 32; shift += 8)
     if (std::abs(channel(actual, shift) - channel(expected, shift)) > tolerance)
-      return ::testing::AssertionFailure() << std::hex << "0x" << actual << " != 0x" << expected;
+    {
+      char text[64];
+      snprintf(text, sizeof text, "0x%08x != 0x%08x", actual, expected);
+      return ::testing::AssertionFailure() << text;
+    }
   return ::testing::AssertionSuccess();
 }
 
