@@ -709,41 +709,25 @@ bool bindStreams(GpuDeviceState* s, const VertexLayout& layout, uint64_t vertexE
   return true;
 }
 
-// Copies user vertices into the streaming buffer at a multiple of the stride; returns the
-// index of the first vertex there.
+// Copies user vertices into the streaming buffer; returns the index of the first vertex there.
+// Each draw gives the buffer new storage of exactly its size: writing into storage that a
+// queued draw still reads would make the driver copy or wait.
 uint32_t streamVertices(GpuDeviceState* s, const VertexLayout& layout, const void* data, uint32_t bytes, uint32_t stride) {
-  uint32_t offset = (s->streamBufferUsed + stride - 1) / stride * stride;
-  if (bytes > s->streamBufferSize) {
-    s->streamBufferSize = bytes * 2;
-    offset = s->streamBufferSize; // forces the re-allocation below
-  }
   if (s->applied.arrayBuffer != s->streamBuffer)
     s->applied.arrayBuffer = s->streamBuffer, GLCALL(glBindBuffer(GL_ARRAY_BUFFER, s->streamBuffer));
-  if (offset + bytes > s->streamBufferSize) {
-    GLCALL(glBufferData(GL_ARRAY_BUFFER, s->streamBufferSize, nullptr, GL_STREAM_DRAW));
-    offset = 0;
-  }
-  GLCALL(glBufferSubData(GL_ARRAY_BUFFER, offset, bytes, data));
-  s->streamBufferUsed = offset + bytes;
+  GLCALL(glBufferData(GL_ARRAY_BUFFER, bytes, data, GL_STREAM_DRAW));
   for (uint32_t slot = 0; slot < kAttrCount; ++slot) {
     const VertexElement& e = layout.elements[slot];
     bindAttribute(s, slot, e.present ? &e : nullptr, s->streamBuffer, stride, 0);
   }
-  return offset / stride;
+  return 0;
 }
 
 uint32_t streamIndices(GpuDeviceState* s, const void* data, uint32_t bytes) {
   if (s->applied.elementBuffer != s->streamIndexBuffer)
     s->applied.elementBuffer = s->streamIndexBuffer, GLCALL(glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, s->streamIndexBuffer));
-  uint32_t offset = (s->streamIndexUsed + 3) & ~3u;
-  if (bytes > s->streamIndexSize) s->streamIndexSize = bytes * 2, offset = s->streamIndexSize;
-  if (offset + bytes > s->streamIndexSize) {
-    GLCALL(glBufferData(GL_ELEMENT_ARRAY_BUFFER, s->streamIndexSize, nullptr, GL_STREAM_DRAW));
-    offset = 0;
-  }
-  GLCALL(glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, offset, bytes, data));
-  s->streamIndexUsed = offset + bytes;
-  return offset;
+  GLCALL(glBufferData(GL_ELEMENT_ARRAY_BUFFER, bytes, data, GL_STREAM_DRAW));
+  return 0;
 }
 
 // Everything a draw needs except the vertex streams. Null when nothing can be drawn.
