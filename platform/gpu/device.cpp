@@ -159,6 +159,16 @@ uint32_t fullLevelCount(uint32_t width, uint32_t height) {
   return levels;
 }
 
+// Exclusive full screen in the display mode closest to the back buffer.
+void enterFullScreen(SDL_Window* window, uint32_t adapter, const D3DPRESENT_PARAMETERS& p) {
+  SDL_DisplayMode wanted{}, closest{};
+  wanted.w = int(p.BackBufferWidth);
+  wanted.h = int(p.BackBufferHeight);
+  wanted.refresh_rate = int(p.FullScreen_RefreshRateInHz);
+  if (SDL_GetClosestDisplayMode(int(adapter), &wanted, &closest)) SDL_SetWindowDisplayMode(window, &closest);
+  SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN);
+}
+
 } // namespace
 
 // ---- Creation and destruction ----
@@ -212,7 +222,7 @@ static bool validParameters(D3DPRESENT_PARAMETERS* p, SDL_Window* window) {
 
 static bool initGl(GpuDeviceState* s) {
   if (epoxy_gl_version() < 33) return false;
-  s->clipControl = epoxy_gl_version() >= 45 || epoxy_has_gl_extension("GL_ARB_clip_control");
+  s->clipControl = gpuClipControlAllowed() && (epoxy_gl_version() >= 45 || epoxy_has_gl_extension("GL_ARB_clip_control"));
   s->mirrorClampToEdge = epoxy_gl_version() >= 44 || epoxy_has_gl_extension("GL_ARB_texture_mirror_clamp_to_edge");
   if (s->clipControl) glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
   glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
@@ -274,6 +284,7 @@ HRESULT GpuSystem::CreateDevice(uint32_t adapter, uint32_t deviceType, void* foc
                               int(p.BackBufferWidth), int(p.BackBufferHeight), flags);
     s->ownsWindow = true;
   }
+  if (window && !s->ownsWindow && !p.Windowed) enterFullScreen(window, adapter, p);
   if (window) s->context = SDL_GL_CreateContext(window);
   s->window = window;
   if (!window || !s->context || !initGl(s)) {

@@ -16,7 +16,6 @@ void gpuResetAppliedState(GpuDeviceState* s) {
   for (uint32_t i = 0; i < kAttrCount; ++i) GLCALL(glDisableVertexAttribArray(i));
   for (bool& dirty : s->samplerDirty) dirty = true;
   GLCALL(glDisable(GL_SCISSOR_TEST));
-  GLCALL(glDepthRange(s->viewport.MinZ, s->viewport.MaxZ));
 }
 
 namespace {
@@ -228,7 +227,6 @@ HRESULT GpuDevice::SetViewport(const D3DVIEWPORT8* v) {
   if (!(v->MinZ >= 0 && v->MinZ <= 1 && v->MaxZ >= 0 && v->MaxZ <= 1)) return D3DERR_INVALIDCALL;
   s->viewport = *v;
   bump(s, kGroupViewport);
-  GLCALL(glDepthRange(v->MinZ, v->MaxZ));
   return D3D_OK;
 }
 
@@ -530,10 +528,7 @@ void uploadUniforms(GpuDeviceState* s, FfProgram* p, const FfKey& key) {
   if (p->versions[kGroupViewport] != s->versions[kGroupViewport]) {
     const D3DVIEWPORT8& v = s->viewport;
     float xform[4] = {float(v.X), float(v.Y), 2.0f / float(v.Width), 2.0f / float(v.Height)};
-    float range = v.MaxZ - v.MinZ;
-    float depth[2] = {v.MinZ, range > 0 ? 1.0f / range : 0.0f};
     GLCALL(glUniform4fv(p->viewportXform, 1, xform));
-    GLCALL(glUniform2fv(GLCALL(glGetUniformLocation(p->program, "uDepthXform")), 1, depth));
     p->versions[kGroupViewport] = s->versions[kGroupViewport];
   }
   if (key.lighting && p->versions[kGroupLighting] != s->versions[kGroupLighting]) {
@@ -560,7 +555,7 @@ template <typename T> void setIfChanged(int* applied, T value, void (*apply)(T))
   apply(value);
 }
 
-void applyFixedState(GpuDeviceState* s) {
+void applyFixedState(GpuDeviceState* s, bool rhw) {
   const uint32_t* rs = s->renderStates;
   AppliedGl& a = s->applied;
   bool depth = rs[D3DRS_ZENABLE] != D3DZB_FALSE && s->depthStencil;
@@ -610,6 +605,12 @@ void applyFixedState(GpuDeviceState* s) {
   int fill = rs[D3DRS_FILLMODE] == D3DFILL_POINT ? GL_POINT : rs[D3DRS_FILLMODE] == D3DFILL_WIREFRAME ? GL_LINE : GL_FILL;
   if (a.polygonMode != fill) a.polygonMode = fill, GLCALL(glPolygonMode(GL_FRONT_AND_BACK, GLenum(fill)));
   const D3DVIEWPORT8& v = s->viewport;
+  // Pre-transformed depth is final: it bypasses the viewport's depth range.
+  float near = rhw ? 0.0f : v.MinZ, far = rhw ? 1.0f : v.MaxZ;
+  if (a.depthNear != near || a.depthFar != far) {
+    a.depthNear = near, a.depthFar = far;
+    GLCALL(glDepthRange(near, far));
+  }
   int vp[4] = {int(v.X), int(v.Y), int(v.Width), int(v.Height)};
   if (memcmp(vp, a.viewport, sizeof vp) != 0) {
     memcpy(a.viewport, vp, sizeof vp);
@@ -740,7 +741,7 @@ FfProgram* prepareDraw(GpuDeviceState* s, const VertexLayout& layout) {
     GLCALL(glUseProgram(program->program));
   }
   uploadUniforms(s, program, key);
-  applyFixedState(s);
+  applyFixedState(s, layout.rhw);
   bindTextures(s, key);
   ++gGpuFrame.draws;
   return program;

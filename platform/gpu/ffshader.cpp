@@ -46,7 +46,7 @@ std::string vertexShader(const FfKey& key) {
        "layout(location = 3) in vec4 aSpecular;\n";
   for (int t = 0; t < 8; ++t) appendf(&s, "layout(location = %d) in vec4 aTex%d;\n", kAttrTex0 + t, t);
   s += "uniform mat4 uWorldView;\nuniform mat4 uProjection;\nuniform mat3 uNormalMatrix;\n"
-       "uniform vec4 uViewportXform;\nuniform vec2 uDepthXform;\n"
+       "uniform vec4 uViewportXform;\n"
        "uniform vec4 uAmbient;\nuniform vec4 uMatDiffuse;\nuniform vec4 uMatAmbient;\n"
        "uniform vec4 uMatSpecular;\nuniform vec4 uMatEmissive;\nuniform float uMatPower;\n"
        "uniform vec3 uLightPos[8];\nuniform vec3 uLightDir[8];\nuniform vec4 uLightDiffuse[8];\n"
@@ -64,7 +64,7 @@ std::string vertexShader(const FfKey& key) {
     // interpolation stays perspective-correct.
     s += "  float w = aPosition.w != 0.0 ? 1.0 / aPosition.w : 1.0;\n"
          "  vec2 ndc = (aPosition.xy + 0.5 - uViewportXform.xy) * uViewportXform.zw - 1.0;\n"
-         "  float z = (aPosition.z - uDepthXform.x) * uDepthXform.y;\n";
+         "  float z = aPosition.z;\n"; // drawn with the depth range 0..1
     s += key.clipControl ? "" : "  z = 2.0 * z - 1.0;\n";
     s += "  gl_Position = vec4(ndc * w, z * w, w);\n"
          "  vec3 eye = vec3(0.0);\n  vec3 N = vec3(0.0);\n";

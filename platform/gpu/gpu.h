@@ -53,6 +53,9 @@ enum class GpuFault : uint32_t {
 };
 // Arms one fault; it fires once, at the next matching call.
 void gpuInjectFault(GpuFault fault);
+// Devices created while this is off ignore ARB_clip_control and remap depth in the shaders
+// (the path taken by GL drivers without it).
+void gpuSetClipControlAllowed(bool allowed);
 
 // Counters of one frame (from one Present to the next).
 struct GpuFrameStats {

@@ -18,6 +18,7 @@ extern GpuFrameStats gGpuFrame;
 
 // ---- Faults and profiles ----
 bool gpuTakeFault(GpuFault fault);
+bool gpuClipControlAllowed();
 void gpuFillCaps(uint32_t deviceType, D3DCAPS8* caps);
 
 // ---- Formats ----
@@ -107,6 +108,7 @@ struct AppliedGl {
   GLenum boundTarget[8] = {};
   GLuint arrayBuffer = 0xFFFFFFFF, elementBuffer = 0xFFFFFFFF;
   int viewport[4] = {-1, -1, -1, -1};
+  float depthNear = -1, depthFar = -1;
 };
 
 struct AttribBinding {

@@ -12,6 +12,7 @@ GpuFrameStats gGpuFrame;
 namespace {
 GpuCapsProfile gProfile = GpuCapsProfile::Default;
 GpuFault gArmedFault = GpuFault::None;
+bool gClipControlAllowed = true;
 uint32_t gGlMaxTextureSize = 0; // read once from a probe context
 
 struct ModeSize {
@@ -92,6 +93,8 @@ void probeGlLimits() {
 void gpuSetCapsProfile(GpuCapsProfile profile) { gProfile = profile; }
 GpuCapsProfile gpuCapsProfile() { return gProfile; }
 void gpuInjectFault(GpuFault fault) { gArmedFault = fault; }
+void gpuSetClipControlAllowed(bool allowed) { gClipControlAllowed = allowed; }
+bool gpuClipControlAllowed() { return gClipControlAllowed; }
 
 bool gpuTakeFault(GpuFault fault) {
   if (gArmedFault != fault) return false;

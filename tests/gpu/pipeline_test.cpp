@@ -468,3 +468,122 @@ TEST_F(PipelineTest, flatShadingTakesTheFirstVertexColour) {
   ASSERT_EQ(device->EndScene(), D3D_OK);
   EXPECT_NE(pixel(20, 20), 0xFF00FF00u);
 }
+
+TEST_F(PipelineTest, alphaOperationsWorkOnTheAlphaChannel) {
+  GpuTexture* tex = solidTexture(kTexel);
+  Color t = unpack(kTexel), d = unpack(kDiffuse), f = unpack(kFactor);
+  device->SetTexture(0, tex);
+  device->SetRenderState(D3DRS_TEXTUREFACTOR, kFactor);
+  device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG0, D3DTA_TFACTOR);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+  struct Case {
+    uint32_t op;
+    float expected;
+  } cases[] = {
+      {D3DTOP_SELECTARG2, d.a},
+      {D3DTOP_ADD, t.a + d.a},
+      {D3DTOP_SUBTRACT, t.a - d.a},
+      {D3DTOP_MODULATE4X, sat(4 * t.a * d.a)},
+      {D3DTOP_ADDSIGNED, t.a + d.a - 0.5f},
+      {D3DTOP_BLENDFACTORALPHA, t.a * f.a + d.a * (1 - f.a)},
+      {D3DTOP_MULTIPLYADD, f.a + t.a * d.a},
+      {D3DTOP_LERP, f.a * t.a + (1 - f.a) * d.a},
+  };
+  for (const Case& c : cases) {
+    device->SetTextureStageState(0, D3DTSS_ALPHAOP, c.op);
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    clear(0);
+    drawFull(kDiffuse);
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    EXPECT_NEAR(channel(pixel(4, 4), 24), sat(c.expected) * 255, 2) << "op " << c.op;
+  }
+  tex->Release();
+}
+
+TEST_F(PipelineTest, depthIsRemappedWithoutClipControl) {
+  device->Release();
+  gpuSetClipControlAllowed(false);
+  HRESULT hr = system->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device);
+  gpuSetClipControlAllowed(true);
+  ASSERT_EQ(hr, D3D_OK);
+  device->SetRenderState(D3DRS_LIGHTING, 0);
+  device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESS);
+  struct Vtx {
+    float x, y, z;
+    D3DCOLOR c;
+  };
+  auto quadAt = [&](float z, D3DCOLOR c) {
+    Vtx v[4] = {{-1, 1, z, c}, {1, 1, z, c}, {-1, -1, z, c}, {1, -1, z, c}};
+    device->SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof(Vtx)), D3D_OK);
+  };
+  ASSERT_EQ(device->BeginScene(), D3D_OK);
+  clear(0);
+  quadAt(0.4f, 0xFF0000FF);
+  drawFull(0xFFFF0000, 0.41f); // pre-transformed, just behind: hidden
+  drawFull(0xFF00FF00, 0.39f); // just in front: shown
+  quadAt(0.395f, 0xFFFFFFFF);  // behind the green one
+  quadAt(-0.1f, 0xFFFFFFFF);   // in front of the near plane: clipped
+  ASSERT_EQ(device->EndScene(), D3D_OK);
+  EXPECT_EQ(pixel(10, 10), 0xFF00FF00u);
+  // A viewport depth range of 0.5..1 puts clip-space z 0 at depth 0.5.
+  D3DVIEWPORT8 vp{0, 0, kSize, kSize, 0.5f, 1.0f};
+  ASSERT_EQ(device->SetViewport(&vp), D3D_OK);
+  ASSERT_EQ(device->BeginScene(), D3D_OK);
+  clear(0);
+  quadAt(0.0f, 0xFF0000FF);    // depth 0.5
+  drawFull(0xFFFF0000, 0.51f); // hidden
+  drawFull(0xFF00FF00, 0.49f); // shown
+  ASSERT_EQ(device->EndScene(), D3D_OK);
+  EXPECT_EQ(pixel(10, 10), 0xFF00FF00u);
+}
+
+TEST_F(PipelineTest, destinationAlphaOfAnOpaqueTargetIsOne) {
+  GpuTexture* target = nullptr;
+  ASSERT_EQ(device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &target), D3D_OK);
+  GpuSurface* surface = nullptr;
+  target->GetSurfaceLevel(0, &surface);
+  ASSERT_EQ(device->SetRenderTarget(surface, nullptr), D3D_OK);
+  device->SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+  device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_DESTALPHA);
+  device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ZERO);
+  device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  ASSERT_EQ(device->BeginScene(), D3D_OK);
+  ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0x00000000, 1, 0), D3D_OK);
+  drawQuad(-0.5f, -0.5f, 7.5f, 7.5f, 0x80C08040);
+  ASSERT_EQ(device->EndScene(), D3D_OK);
+  std::vector<uint32_t> p = readTarget(surface);
+  EXPECT_EQ(p[9], 0xFFC08040u);
+  surface->Release();
+  target->Release();
+}
+
+TEST_F(PipelineTest, indexedUserDrawsPointsAndLines) {
+  RhwVertex v[5] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0},     {20, 0, 0.5f, 1, 0xFFFF0000, 0, 0},
+                    {20, 0, 0.5f, 1, 0xFF00FF00, 0, 0},    {0, 20, 0.5f, 1, 0xFF00FF00, 0, 0},
+                    {20, 20, 0.5f, 1, 0xFF00FF00, 0, 0}};
+  const uint16_t indices[6] = {2, 3, 4, 4, 3, 2}; // vertices 0 and 1 lie outside the range
+  device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  device->SetVertexShader(kRhwFvf);
+  ASSERT_EQ(device->BeginScene(), D3D_OK);
+  clear(0xFF000000);
+  ASSERT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 2, 3, 1, indices, D3DFMT_INDEX16, v, sizeof(RhwVertex)),
+            D3D_OK);
+  RhwVertex points[2] = {{40, 40, 0.5f, 1, 0xFF0000FF, 0, 0}, {42, 40, 0.5f, 1, 0xFF0000FF, 0, 0}};
+  ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_POINTLIST, 2, points, sizeof(RhwVertex)), D3D_OK);
+  RhwVertex line[2] = {{30, 50, 0.5f, 1, 0xFFFF00FF, 0, 0}, {60, 50, 0.5f, 1, 0xFFFF00FF, 0, 0}};
+  ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_LINELIST, 1, line, sizeof(RhwVertex)), D3D_OK);
+  ASSERT_EQ(device->EndScene(), D3D_OK);
+  EXPECT_EQ(pixel(12, 12), 0xFF00FF00u); // below the diagonal from (20,0) to (0,20)
+  EXPECT_EQ(pixel(5, 5), 0xFF000000u);
+  EXPECT_EQ(pixel(40, 40), 0xFF0000FFu); // a point covers the pixel whose centre it names
+  EXPECT_EQ(pixel(41, 40), 0xFF000000u);
+  EXPECT_EQ(pixel(42, 40), 0xFF0000FFu);
+  EXPECT_EQ(pixel(45, 50), 0xFFFF00FFu);
+  EXPECT_EQ(pixel(45, 51), 0xFF000000u);
+}

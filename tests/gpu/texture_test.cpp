@@ -271,3 +271,44 @@ TEST_F(TextureTest, updateTextureCopiesSystemMemoryLevelsToTheDefaultPool) {
   source->Release();
   target->Release();
 }
+
+TEST_F(TextureTest, projectedCoordinatesAndCameraSpacePositions) {
+  GpuTexture* t = nullptr;
+  ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
+  fill(t, 0, 4, 4, [](uint32_t x, uint32_t y) { return 0xFF000000u | (x * 0x40u << 16) | (y * 0x40u << 8); });
+  useTextureOnly(t);
+  // Three-component coordinates divided by the third: (0.5w, 0.25w, w) samples (0.5, 0.25).
+  struct Vtx3 {
+    float x, y, z, u, v, w;
+  };
+  const float w = 2.0f;
+  Vtx3 v3[4] = {{-1, 1, 0.5f, 0.5f * w, 0.25f * w, w}, {1, 1, 0.5f, 0.5f * w, 0.25f * w, w},
+                {-1, -1, 0.5f, 0.5f * w, 0.25f * w, w}, {1, -1, 0.5f, 0.5f * w, 0.25f * w, w}};
+  device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT3 | D3DTTFF_PROJECTED);
+  D3DMATRIX identity;
+  device->SetTransform(D3DTS_TEXTURE0, &identity);
+  ASSERT_EQ(device->BeginScene(), D3D_OK);
+  clear(0);
+  device->SetVertexShader(D3DFVF_XYZ | D3DFVF_TEX1 | D3DFVF_TEXCOORDSIZE3(0));
+  ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v3, sizeof(Vtx3)), D3D_OK);
+  ASSERT_EQ(device->EndScene(), D3D_OK);
+  EXPECT_EQ(pixel(30, 30), 0xFF804000u); // column 2, row 1
+  // Camera-space position through a count-2 transform: u = 0.5 x + 0.5, v = -0.5 y + 0.5.
+  device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACEPOSITION);
+  device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+  D3DMATRIX m;
+  m.m[0][0] = 0.5f, m.m[1][1] = -0.5f, m.m[3][0] = 0.5f, m.m[3][1] = 0.5f;
+  device->SetTransform(D3DTS_TEXTURE0, &m);
+  struct Vtx {
+    float x, y, z;
+  } v[4] = {{-1, 1, 0.5f}, {1, 1, 0.5f}, {-1, -1, 0.5f}, {1, -1, 0.5f}};
+  ASSERT_EQ(device->BeginScene(), D3D_OK);
+  clear(0);
+  device->SetVertexShader(D3DFVF_XYZ);
+  ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof(Vtx)), D3D_OK);
+  ASSERT_EQ(device->EndScene(), D3D_OK);
+  EXPECT_EQ(pixel(2, 2), 0xFF000000u);    // top-left of the screen: texel (0, 0)
+  EXPECT_EQ(pixel(61, 61), 0xFFC0C000u);  // bottom-right: texel (3, 3)
+  EXPECT_EQ(pixel(61, 2), 0xFFC00000u);   // top-right: texel (3, 0)
+  t->Release();
+}
