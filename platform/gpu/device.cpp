@@ -288,7 +288,7 @@ HRESULT GpuSystem::CreateDevice(uint32_t adapter, uint32_t deviceType, void* foc
   if (window) s->context = SDL_GL_CreateContext(window);
   s->window = window;
   if (!window || !s->context || !initGl(s)) {
-    logf("GPU : warning: no OpenGL 3.3 context: %s\n", SDL_GetError());
+    logf("GPUD: warning: no OpenGL 3.3 context: %s\n", SDL_GetError());
     delete device;
     return D3DERR_NOTAVAILABLE;
   }

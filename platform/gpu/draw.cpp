@@ -176,6 +176,7 @@ HRESULT GpuDevice::Clear(uint32_t count, const D3DRECT* rects, uint32_t flags, D
   if (flags & D3DCLEAR_STENCIL) {
     GLCALL(glClearStencil(GLint(stencil)));
     GLCALL(glStencilMask(0xFF));
+    memset(s->applied.stencilState, 0xFF, sizeof s->applied.stencilState);
     mask |= GL_STENCIL_BUFFER_BIT;
   }
   // The viewport, or each rectangle within it.
@@ -555,6 +556,38 @@ template <typename T> void setIfChanged(int* applied, T value, void (*apply)(T))
   apply(value);
 }
 
+GLenum stencilOperation(uint32_t op) {
+  switch (op) {
+  case D3DSTENCILOP_ZERO: return GL_ZERO;
+  case D3DSTENCILOP_REPLACE: return GL_REPLACE;
+  case D3DSTENCILOP_INCRSAT: return GL_INCR;
+  case D3DSTENCILOP_DECRSAT: return GL_DECR;
+  case D3DSTENCILOP_INVERT: return GL_INVERT;
+  case D3DSTENCILOP_INCR: return GL_INCR_WRAP;
+  case D3DSTENCILOP_DECR: return GL_DECR_WRAP;
+  default: return GL_KEEP;
+  }
+}
+
+// The stencil test, when the depth surface has stencil bits.
+void applyStencil(GpuDeviceState* s) {
+  const uint32_t* rs = s->renderStates;
+  AppliedGl& a = s->applied;
+  bool on = rs[D3DRS_STENCILENABLE] && s->depthStencil && s->depthStencil->format == D3DFMT_D24S8;
+  if (a.stencil != int(on)) {
+    a.stencil = on;
+    on ? GLCALL(glEnable(GL_STENCIL_TEST)) : GLCALL(glDisable(GL_STENCIL_TEST));
+  }
+  if (!on) return;
+  uint32_t wanted[7] = {rs[D3DRS_STENCILFUNC], rs[D3DRS_STENCILREF], rs[D3DRS_STENCILMASK], rs[D3DRS_STENCILFAIL],
+                        rs[D3DRS_STENCILZFAIL], rs[D3DRS_STENCILPASS], rs[D3DRS_STENCILWRITEMASK]};
+  if (memcmp(wanted, a.stencilState, sizeof wanted) == 0) return;
+  memcpy(a.stencilState, wanted, sizeof wanted);
+  GLCALL(glStencilFunc(compareFunction(wanted[0]), GLint(wanted[1] & 0xFF), wanted[2] & 0xFF));
+  GLCALL(glStencilOp(stencilOperation(wanted[3]), stencilOperation(wanted[4]), stencilOperation(wanted[5])));
+  GLCALL(glStencilMask(wanted[6] & 0xFF));
+}
+
 void applyFixedState(GpuDeviceState* s, bool rhw) {
   const uint32_t* rs = s->renderStates;
   AppliedGl& a = s->applied;
@@ -596,6 +629,14 @@ void applyFixedState(GpuDeviceState* s, bool rhw) {
     }
     int eq = int(blendEquation(rs[D3DRS_BLENDOP]));
     if (a.blendEq != eq) a.blendEq = eq, GLCALL(glBlendEquation(GLenum(eq)));
+  }
+  applyStencil(s);
+  // ZBIAS 0..16: larger values are drawn in front of coplanar geometry.
+  int bias = int(std::min(rs[D3DRS_ZBIAS], 16u));
+  if (a.zBias != bias) {
+    a.zBias = bias;
+    bias ? GLCALL(glEnable(GL_POLYGON_OFFSET_FILL)) : GLCALL(glDisable(GL_POLYGON_OFFSET_FILL));
+    if (bias) GLCALL(glPolygonOffset(0.0f, -float(bias)));
   }
   int mask = int(rs[D3DRS_COLORWRITEENABLE] & 0xF);
   if (a.colorMask != mask) {

@@ -274,7 +274,7 @@ GLuint compile(GLenum type, const std::string& source) {
   if (!ok) {
     char info[2048];
     GLCALL(glGetShaderInfoLog(shader, sizeof info, nullptr, info));
-    logf("GPU : warning: shader compile failed: %s\n%s\n", info, text);
+    logf("GPUD: warning: shader compile failed: %s\n%s\n", info, text);
     GLCALL(glDeleteShader(shader));
     return 0;
   }
@@ -302,7 +302,7 @@ GLuint gpuLinkProgram(const std::string& vertex, const std::string& fragment) {
   if (!ok) {
     char info[2048];
     GLCALL(glGetProgramInfoLog(program, sizeof info, nullptr, info));
-    logf("GPU : warning: program link failed: %s\n", info);
+    logf("GPUD: warning: program link failed: %s\n", info);
     GLCALL(glDeleteProgram(program));
     return 0;
   }

@@ -17,8 +17,8 @@
 // - vertex shaders: a declaration without function tokens draws with the fixed-function
 //   pipeline and the declared multi-stream layout; function tokens are refused
 //   (D3DERR_INVALIDCALL);
-// - fog, stencil, user clip planes, vertex blending, point sprites and bump mapping are not
-//   emulated.
+// - fog, user clip planes, vertex blending, point sizes and sprites, texture wrapping render
+//   states and bump mapping are not emulated; PREMODULATE modulates like MODULATE.
 // Invalid calls return D3DERR_INVALIDCALL and draw nothing.
 //
 // Test support: caps profiles (`gpuSetCapsProfile`), fault injection (`gpuInjectFault`) and the

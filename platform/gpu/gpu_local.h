@@ -102,7 +102,8 @@ struct VertexShaderRecord {
 struct AppliedGl {
   int depthTest = -1, depthFunc = -1, depthMask = -1, cull = -1, cullFace = -1;
   int blend = -1, blendSrc = -1, blendDst = -1, blendEq = -1, colorMask = -1, polygonMode = -1;
-  int stencil = -1;
+  int stencil = -1, zBias = -1;
+  uint32_t stencilState[7] = {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
   GLuint program = 0xFFFFFFFF;
   GLuint boundTexture[8] = {};
   GLenum boundTarget[8] = {};

@@ -587,3 +587,84 @@ TEST_F(PipelineTest, indexedUserDrawsPointsAndLines) {
   EXPECT_EQ(pixel(45, 50), 0xFFFF00FFu);
   EXPECT_EQ(pixel(45, 51), 0xFF000000u);
 }
+
+TEST_F(PipelineTest, stencilMasksLaterDrawsAndZBiasWinsOnCoplanarQuads) {
+  ASSERT_EQ(device->BeginScene(), D3D_OK);
+  ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF000000, 1, 0), D3D_OK);
+  device->SetRenderState(D3DRS_STENCILENABLE, 1);
+  device->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+  device->SetRenderState(D3DRS_STENCILREF, 1);
+  device->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_REPLACE);
+  device->SetRenderState(D3DRS_COLORWRITEENABLE, 0);
+  drawQuad(-0.5f, -0.5f, 31.5f, 63.5f, 0xFFFFFFFF); // marks the left half
+  device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
+  device->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_EQUAL);
+  device->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_KEEP);
+  device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+  drawFull(0xFFFF0000);
+  device->SetRenderState(D3DRS_STENCILENABLE, 0);
+  ASSERT_EQ(device->EndScene(), D3D_OK);
+  EXPECT_EQ(pixel(10, 10), 0xFFFF0000u);
+  EXPECT_EQ(pixel(50, 10), 0xFF000000u);
+  // Coplanar quads in clip space: the biased one passes a less-than test.
+  struct Vtx {
+    float x, y, z;
+    D3DCOLOR c;
+  };
+  auto quadAt = [&](D3DCOLOR c) {
+    Vtx v[4] = {{-1, 1, 0.5f, c}, {1, 1, 0.5f, c}, {-1, -1, 0.5f, c}, {1, -1, 0.5f, c}};
+    device->SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof(Vtx)), D3D_OK);
+  };
+  device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESS);
+  ASSERT_EQ(device->BeginScene(), D3D_OK);
+  clear(0xFF000000);
+  quadAt(0xFF0000FF);
+  quadAt(0xFFFF0000); // same depth: fails
+  device->SetRenderState(D3DRS_ZBIAS, 4);
+  quadAt(0xFF00FF00); // biased towards the viewer: passes
+  ASSERT_EQ(device->EndScene(), D3D_OK);
+  EXPECT_EQ(pixel(20, 20), 0xFF00FF00u);
+}
+
+TEST_F(PipelineTest, specularWithALocalViewerUsesTheDirectionToTheEye) {
+  device->SetRenderState(D3DRS_LIGHTING, 1);
+  device->SetRenderState(D3DRS_SPECULARENABLE, 1);
+  device->SetRenderState(D3DRS_SPECULARMATERIALSOURCE, D3DMCS_MATERIAL);
+  D3DMATERIAL8 m;
+  m.Specular = {1, 1, 1, 1};
+  m.Power = 4;
+  device->SetMaterial(&m);
+  // A directional light from the upper right at 45 degrees; normals face the viewer.
+  D3DLIGHT8 light;
+  light.Type = D3DLIGHT_DIRECTIONAL;
+  light.Specular = {1, 1, 1, 1};
+  light.Direction = {-1, 0, 1};
+  device->SetLight(0, &light);
+  device->LightEnable(0, true);
+  const float l[3] = {0.70710678f, 0, -0.70710678f}; // direction to the light
+  // H = norm(V + L) with N = (0, 0, -1); V is (0, 0, -1) for a distant viewer and the unit
+  // vector from the vertex to the eye otherwise. Checked at one vertex drawn as a point at
+  // the centre of the top-right pixel.
+  auto specular = [&](const float v[3]) {
+    float h[3] = {v[0] + l[0], v[1] + l[1], v[2] + l[2]};
+    float len = std::sqrt(h[0] * h[0] + h[1] * h[1] + h[2] * h[2]);
+    return std::pow(std::max(-h[2] / len, 0.0f), 4.0f);
+  };
+  const float at[3] = {1 - 1.0f / 64, 1 - 1.0f / 64, 0.5f};
+  const float distant[3] = {0, 0, -1};
+  float length = std::sqrt(at[0] * at[0] + at[1] * at[1] + at[2] * at[2]);
+  const float local[3] = {-at[0] / length, -at[1] / length, -at[2] / length};
+  for (bool useLocal : {false, true}) {
+    device->SetRenderState(D3DRS_LOCALVIEWER, useLocal);
+    LitVertex pt = {at[0], at[1], at[2], 0, 0, -1, 0xFF000000, 0};
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    clear(0);
+    device->SetVertexShader(kLitFvf);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_POINTLIST, 1, &pt, sizeof(LitVertex)), D3D_OK);
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    float e = specular(useLocal ? local : distant);
+    int v = int(std::lround(e * 255));
+    EXPECT_NEAR(channel(pixel(63, 0), 16), v, 2) << (useLocal ? "local" : "distant");
+  }
+}
