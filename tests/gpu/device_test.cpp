@@ -441,3 +441,35 @@ TEST_F(GpuFixture, frameCountersAndTheProgramCacheStayBounded) {
     EXPECT_GT(stats.glCalls, 50u);
     EXPECT_EQ(device->GetShaderCount(), 1u); // blending is not part of the program
 }
+
+#include "platform/window.h"
+
+TEST(GpuWindow, deviceDrawsIntoTheDemoWindowAndPresentsLetterboxed) {
+    ASSERT_TRUE(initVideo());
+    ASSERT_TRUE(createDemoWindow("gpu test", 200, 100, true, true));
+    GpuSystem* system = gpuCreate();
+    ASSERT_NE(system, nullptr);
+    D3DPRESENT_PARAMETERS params;
+    params.BackBufferWidth = 64; // a square picture in a wide window: bars left and right
+    params.BackBufferHeight = 64;
+    params.Windowed = true;
+    GpuDevice* device = nullptr;
+    ASSERT_EQ(system->CreateDevice(0, D3DDEVTYPE_HAL, demoWindowHandle(),
+                                   D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device),
+              D3D_OK);
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF336699, 1, 0), D3D_OK);
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    GpuSurface* back = nullptr;
+    ASSERT_EQ(device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
+    D3DSURFACE_DESC desc;
+    back->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 64u);
+    EXPECT_EQ(desc.Format, D3DFMT_X8R8G8B8); // the default back buffer format
+    back->Release();
+    device->Release();
+    system->Release();
+    destroyDemoWindow();
+    closeVideo();
+}
