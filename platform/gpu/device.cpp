@@ -481,6 +481,20 @@ void GpuDevice::GetGammaRamp(D3DGAMMARAMP* ramp) const {
     if (ramp) *ramp = state->gamma;
 }
 
+// Reads the window's framebuffer (bottom row first in GL) into top-row-first pixels.
+static void keepWindowImage(GpuDeviceState* s, int width, int height) {
+    std::vector<uint32_t> rows(size_t(width) * size_t(height));
+    GLCALL(glBindFramebuffer(GL_READ_FRAMEBUFFER, 0));
+    GLCALL(glPixelStorei(GL_PACK_ALIGNMENT, 4));
+    GLCALL(glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, rows.data()));
+    s->presented.resize(rows.size());
+    for (int y = 0; y < height; ++y)
+        std::copy_n(&rows[size_t(height - 1 - y) * size_t(width)], width,
+                    &s->presented[size_t(y) * size_t(width)]);
+    s->presentedWidth = uint32_t(width);
+    s->presentedHeight = uint32_t(height);
+}
+
 static void drawBackBufferToWindow(GpuDeviceState* s) {
     if (s->gammaDirty) {
         GLCALL(glActiveTexture(GL_TEXTURE1));
@@ -518,6 +532,7 @@ static void drawBackBufferToWindow(GpuDeviceState* s) {
     GLCALL(glActiveTexture(GL_TEXTURE1));
     GLCALL(glBindTexture(GL_TEXTURE_2D, s->gammaTexture));
     GLCALL(glDrawArrays(GL_TRIANGLES, 0, 3));
+    if (s->keepPresented) keepWindowImage(s, width, height);
     SDL_GL_SwapWindow(s->window);
     GLCALL(glBindSampler(0, s->samplers[0]));
     GLCALL(glBindFramebuffer(GL_DRAW_FRAMEBUFFER, s->framebuffer));
@@ -588,6 +603,19 @@ HRESULT GpuDevice::CapturePng(const char* path, bool now) {
     }
     int w = int(s->backBuffer->width), h = int(s->backBuffer->height);
     return stbi_write_png(path, w, h, 3, rgb.data(), w * 3) ? D3D_OK : E_FAIL;
+}
+
+void GpuDevice::KeepPresentedImage(bool keep) {
+    state->keepPresented = keep;
+}
+
+HRESULT GpuDevice::GetPresentedImage(std::vector<uint32_t>* pixels, uint32_t* width,
+                                     uint32_t* height) const {
+    if (!pixels || !width || !height || state->presented.empty()) return D3DERR_INVALIDCALL;
+    *pixels = state->presented;
+    *width = state->presentedWidth;
+    *height = state->presentedHeight;
+    return D3D_OK;
 }
 
 const GpuFrameStats& GpuDevice::GetFrameStats() const {

@@ -291,6 +291,11 @@ class GpuDevice {
     // Writes the back buffer, gamma applied, as a PNG file at the next Present (or now when
     // `now` is set).
     HRESULT CapturePng(const char* path, bool now);
+    // Test hook: with `keep` set, each Present also reads back what it drew into the window
+    // (0xAARRGGBB, top row first) before the swap.
+    void KeepPresentedImage(bool keep);
+    HRESULT GetPresentedImage(std::vector<uint32_t>* pixels, uint32_t* width,
+                              uint32_t* height) const;
     const GpuFrameStats& GetFrameStats() const;   // the last finished frame
     const GpuFrameStats& GetCurrentStats() const; // the frame in progress
     uint32_t GetShaderCount() const;              // programs in the fixed-function cache

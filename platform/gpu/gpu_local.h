@@ -199,6 +199,9 @@ struct GpuDeviceState {
     bool gammaDirty = true;
 
     std::string capturePath;
+    bool keepPresented = false;
+    std::vector<uint32_t> presented;
+    uint32_t presentedWidth = 0, presentedHeight = 0;
     GpuFrameStats lastFrame;
 };
 

@@ -444,7 +444,7 @@ TEST_F(GpuFixture, frameCountersAndTheProgramCacheStayBounded) {
 
 #include "platform/window.h"
 
-TEST(GpuWindow, deviceDrawsIntoTheDemoWindowAndPresentsLetterboxed) {
+TEST(GpuWindow, presentDrawsIntoTheDemoWindowUprightLetterboxedThroughTheGammaRamp) {
     ASSERT_TRUE(initVideo());
     ASSERT_TRUE(createDemoWindow("gpu test", 200, 100, true, true));
     GpuSystem* system = gpuCreate();
@@ -457,10 +457,33 @@ TEST(GpuWindow, deviceDrawsIntoTheDemoWindowAndPresentsLetterboxed) {
     ASSERT_EQ(system->CreateDevice(0, D3DDEVTYPE_HAL, demoWindowHandle(),
                                    D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device),
               D3D_OK);
+    D3DGAMMARAMP ramp;
+    for (int i = 0; i < 256; ++i) {
+        ramp.red[i] = uint16_t(i * 257);
+        ramp.green[i] = uint16_t((255 - i) * 257); // inverted green
+        ramp.blue[i] = uint16_t(i * 257);
+    }
+    device->SetGammaRamp(D3DSGR_NO_CALIBRATION, &ramp);
+    device->KeepPresentedImage(true);
     ASSERT_EQ(device->BeginScene(), D3D_OK);
     ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF336699, 1, 0), D3D_OK);
+    D3DRECT top{0, 0, 64, 8}; // a red band along the top of the picture
+    ASSERT_EQ(device->Clear(1, &top, D3DCLEAR_TARGET, 0xFFFF0000, 1, 0), D3D_OK);
     ASSERT_EQ(device->EndScene(), D3D_OK);
     EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    std::vector<uint32_t> window;
+    uint32_t w = 0, h = 0;
+    ASSERT_EQ(device->GetPresentedImage(&window, &w, &h), D3D_OK);
+    ASSERT_EQ(w, 200u);
+    ASSERT_EQ(h, 100u);
+    // The 64x64 picture scales to 100x100, centred: black bars of 50 columns on each side.
+    auto at = [&](int x, int y) { return window[size_t(y) * w + size_t(x)] & 0xFFFFFF; };
+    EXPECT_EQ(at(10, 50), 0u);
+    EXPECT_EQ(at(190, 50), 0u);
+    EXPECT_EQ(at(100, 2), 0xFFFF00u);  // the red band at the top; green 0 -> 255
+    EXPECT_EQ(at(100, 90), 0x339999u); // 0x336699 with green 0x66 -> 0x99
+    EXPECT_EQ(at(60, 2), 0xFFFF00u);   // first columns inside the picture
+    EXPECT_EQ(at(139, 97), 0x339999u);
     GpuSurface* back = nullptr;
     ASSERT_EQ(device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
     D3DSURFACE_DESC desc;
