@@ -56,6 +56,8 @@ void gpuInjectFault(GpuFault fault);
 // Devices created while this is off ignore ARB_clip_control and remap depth in the shaders
 // (the path taken by GL drivers without it).
 void gpuSetClipControlAllowed(bool allowed);
+// Most fixed-function programs kept (default 512, 0 restores it); beyond it the cache is emptied.
+void gpuSetProgramCacheLimit(uint32_t limit);
 
 // Counters of one frame (from one Present to the next).
 struct GpuFrameStats {

@@ -19,6 +19,7 @@ extern GpuFrameStats gGpuFrame;
 // ---- Faults and profiles ----
 bool gpuTakeFault(GpuFault fault);
 bool gpuClipControlAllowed();
+uint32_t gpuProgramCacheLimit();
 void gpuFillCaps(uint32_t deviceType, D3DCAPS8* caps);
 
 // ---- Formats ----
@@ -212,3 +213,15 @@ void gpuUploadLevel(GpuBaseTexture* texture, uint32_t face, uint32_t level);
 void gpuLevelSize(const GpuBaseTexture* texture, uint32_t level, uint32_t* width, uint32_t* height);
 GLenum gpuFaceTarget(const GpuBaseTexture* texture, uint32_t face);
 bool gpuPoolLockable(D3DPOOL pool);
+
+inline void gpuColorOf(D3DCOLOR c, float out[4]) {
+    out[0] = float((c >> 16) & 255) / 255.0f;
+    out[1] = float((c >> 8) & 255) / 255.0f;
+    out[2] = float(c & 255) / 255.0f;
+    out[3] = float(c >> 24) / 255.0f;
+}
+
+// D3DCMP_NEVER..ALWAYS are in the same order as GL_NEVER..GL_ALWAYS.
+inline GLenum gpuCompareFunction(uint32_t f) {
+    return (f >= 1 && f <= 8) ? GLenum(GL_NEVER + f - 1) : GLenum(GL_ALWAYS);
+}

@@ -13,6 +13,9 @@ namespace {
 GpuCapsProfile gProfile = GpuCapsProfile::Default;
 GpuFault gArmedFault = GpuFault::None;
 bool gClipControlAllowed = true;
+// A device that churns through more states than this starts over with an empty program cache
+// instead of growing without end.
+uint32_t gProgramCacheLimit = 512;
 uint32_t gGlMaxTextureSize = 0; // read once from a probe context
 
 struct ModeSize {
@@ -113,6 +116,12 @@ void gpuInjectFault(GpuFault fault) {
 }
 void gpuSetClipControlAllowed(bool allowed) {
     gClipControlAllowed = allowed;
+}
+void gpuSetProgramCacheLimit(uint32_t limit) {
+    gProgramCacheLimit = limit ? limit : 512;
+}
+uint32_t gpuProgramCacheLimit() {
+    return gProgramCacheLimit;
 }
 bool gpuClipControlAllowed() {
     return gClipControlAllowed;

@@ -496,3 +496,22 @@ TEST(GpuWindow, presentDrawsIntoTheDemoWindowUprightLetterboxedThroughTheGammaRa
     destroyDemoWindow();
     closeVideo();
 }
+
+TEST_F(GpuFixture, programCacheStaysBoundedUnderManyDistinctStates) {
+    // Each colour operation with each alpha test function is a distinct program: 50 of them
+    // through a cache limited to 16.
+    gpuSetProgramCacheLimit(16);
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    for (uint32_t op = D3DTOP_SELECTARG1; op <= D3DTOP_ADDSMOOTH; ++op)
+        for (uint32_t func = D3DCMP_NEVER; func <= D3DCMP_GREATER; ++func) {
+            device->SetTextureStageState(0, D3DTSS_COLOROP, op);
+            device->SetRenderState(D3DRS_ALPHATESTENABLE, 1);
+            device->SetRenderState(D3DRS_ALPHAFUNC, func);
+            drawQuad(0, 0, 1, 1, 0xFFFFFFFF);
+            ASSERT_LE(device->GetShaderCount(), 16u);
+        }
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    gpuSetProgramCacheLimit(0);
+    EXPECT_EQ(device->GetCurrentStats().shaderCompiles, 50u);
+    EXPECT_EQ(device->GetShaderCount(), 50u % 16u);
+}
