@@ -154,6 +154,7 @@ class GpuBuffer : public GpuResource {
     uint32_t glBuffer = 0;
     bool locked = false;
     bool lockReadOnly = false;
+    uint32_t lockFlags = 0;
     uint32_t lockOffset = 0, lockSize = 0;
 };
 

@@ -198,20 +198,40 @@ HRESULT GpuBuffer::Lock(uint32_t offset, uint32_t size, uint8_t** data, uint32_t
     if (offset > length || size > length - offset) return D3DERR_INVALIDCALL;
     locked = true;
     lockReadOnly = (flags & D3DLOCK_READONLY) != 0;
+    lockFlags = flags;
     lockOffset = offset;
     lockSize = size;
     *data = contents.data() + offset;
     return D3D_OK;
 }
 
+// Dynamic buffers follow the lock's promise: after DISCARD the buffer gets new storage, and
+// NOOVERWRITE writes where no queued draw reads, so neither makes the driver wait or copy.
 HRESULT GpuBuffer::Unlock() {
     if (!locked) return D3DERR_INVALIDCALL;
     locked = false;
-    if (!lockReadOnly && lockSize && glBuffer) {
-        GLCALL(glBindBuffer(GL_COPY_WRITE_BUFFER, glBuffer));
+    if (lockReadOnly || !lockSize || !glBuffer) return D3D_OK;
+    GLCALL(glBindBuffer(GL_COPY_WRITE_BUFFER, glBuffer));
+    const uint8_t* data = contents.data() + lockOffset;
+    bool dynamic = (usage & D3DUSAGE_DYNAMIC) != 0;
+    if (dynamic && (lockFlags & D3DLOCK_DISCARD)) {
+        GLCALL(glBufferData(GL_COPY_WRITE_BUFFER, GLsizeiptr(contents.size()), nullptr,
+                            GL_DYNAMIC_DRAW));
         GLCALL(glBufferSubData(GL_COPY_WRITE_BUFFER, GLintptr(lockOffset), GLsizeiptr(lockSize),
-                               contents.data() + lockOffset));
+                               data));
+        return D3D_OK;
     }
+    if (dynamic && (lockFlags & D3DLOCK_NOOVERWRITE)) {
+        void* mapped = GLCALL(glMapBufferRange(
+            GL_COPY_WRITE_BUFFER, GLintptr(lockOffset), GLsizeiptr(lockSize),
+            GL_MAP_WRITE_BIT | GL_MAP_UNSYNCHRONIZED_BIT | GL_MAP_INVALIDATE_RANGE_BIT));
+        if (mapped) {
+            memcpy(mapped, data, lockSize);
+            GLCALL(glUnmapBuffer(GL_COPY_WRITE_BUFFER));
+            return D3D_OK;
+        }
+    }
+    GLCALL(glBufferSubData(GL_COPY_WRITE_BUFFER, GLintptr(lockOffset), GLsizeiptr(lockSize), data));
     return D3D_OK;
 }
 

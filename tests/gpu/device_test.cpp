@@ -515,3 +515,39 @@ TEST_F(GpuFixture, programCacheStaysBoundedUnderManyDistinctStates) {
     EXPECT_EQ(device->GetCurrentStats().shaderCompiles, 50u);
     EXPECT_EQ(device->GetShaderCount(), 50u % 16u);
 }
+
+TEST_F(GpuFixture, dynamicBufferLocksWithDiscardAndNoOverwriteDrawWhatWasWritten) {
+    GpuVertexBuffer* vb = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(12 * sizeof(RhwVertex),
+                                         D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, kRhwFvf,
+                                         D3DPOOL_DEFAULT, &vb),
+              D3D_OK);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    device->SetVertexShader(kRhwFvf);
+    ASSERT_EQ(device->SetStreamSource(0, vb, sizeof(RhwVertex)), D3D_OK);
+    auto quadAt = [&](float x, D3DCOLOR c, RhwVertex* out) {
+        RhwVertex v[6] = {{x, 0, 0.5f, 1, c, 0, 0},     {x + 8, 0, 0.5f, 1, c, 0, 0},
+                          {x, 8, 0.5f, 1, c, 0, 0},     {x + 8, 0, 0.5f, 1, c, 0, 0},
+                          {x + 8, 8, 0.5f, 1, c, 0, 0}, {x, 8, 0.5f, 1, c, 0, 0}};
+        std::copy(v, v + 6, out);
+    };
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    clear(0xFF000000);
+    uint8_t* bytes = nullptr;
+    ASSERT_EQ(vb->Lock(0, 6 * sizeof(RhwVertex), &bytes, D3DLOCK_DISCARD), D3D_OK);
+    quadAt(0, 0xFFFF0000, reinterpret_cast<RhwVertex*>(bytes));
+    ASSERT_EQ(vb->Unlock(), D3D_OK);
+    ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2), D3D_OK);
+    // Appending behind the first quad while it may still be drawn.
+    ASSERT_EQ(vb->Lock(6 * sizeof(RhwVertex), 6 * sizeof(RhwVertex), &bytes, D3DLOCK_NOOVERWRITE),
+              D3D_OK);
+    quadAt(16, 0xFF00FF00, reinterpret_cast<RhwVertex*>(bytes));
+    ASSERT_EQ(vb->Unlock(), D3D_OK);
+    ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 6, 2), D3D_OK);
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    EXPECT_EQ(pixel(3, 3), 0xFFFF0000u);
+    EXPECT_EQ(pixel(19, 3), 0xFF00FF00u);
+    device->SetStreamSource(0, nullptr, 0);
+    vb->Release();
+}
