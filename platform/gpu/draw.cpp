@@ -144,9 +144,59 @@ uint8_t materialSource(GpuDeviceState* s, const VertexLayout& layout, uint32_t r
     return 0;
 }
 
+// The texture stages up to the first disabled one.
+void addStages(GpuDeviceState* s, FfKey* key) {
+    uint32_t stages = std::min(s->caps.MaxTextureBlendStages, kMaxTextureStages);
+    for (uint32_t st = 0; st < stages; ++st) {
+        const uint32_t* ts = s->stageStates[st];
+        if (ts[D3DTSS_COLOROP] == D3DTOP_DISABLE || ts[D3DTSS_COLOROP] > D3DTOP_LERP ||
+            ts[D3DTSS_COLOROP] == 0)
+            break;
+        FfStageKey& k = key->stages[st];
+        k.colorOp = uint8_t(ts[D3DTSS_COLOROP]);
+        k.alphaOp = uint8_t(std::min(ts[D3DTSS_ALPHAOP], uint32_t(D3DTOP_LERP)));
+        k.colorArg[0] = uint8_t(ts[D3DTSS_COLORARG0]),
+        k.colorArg[1] = uint8_t(ts[D3DTSS_COLORARG1]);
+        k.colorArg[2] = uint8_t(ts[D3DTSS_COLORARG2]);
+        k.alphaArg[0] = uint8_t(ts[D3DTSS_ALPHAARG0]),
+        k.alphaArg[1] = uint8_t(ts[D3DTSS_ALPHAARG1]);
+        k.alphaArg[2] = uint8_t(ts[D3DTSS_ALPHAARG2]);
+        k.resultTemp = (ts[D3DTSS_RESULTARG] & D3DTA_SELECTMASK) == D3DTA_TEMP;
+        GpuBaseTexture* t = s->textures[st];
+        k.texKind = t ? (t->faces == 6 ? 2 : 1) : 0;
+        k.coordSource = uint8_t(ts[D3DTSS_TEXCOORDINDEX] & 7);
+        k.texGen = uint8_t((ts[D3DTSS_TEXCOORDINDEX] >> 16) & 3);
+        k.coordSize = key->texSizes[k.coordSource] ? key->texSizes[k.coordSource] : 2;
+        uint32_t flags = ts[D3DTSS_TEXTURETRANSFORMFLAGS];
+        k.transformCount = uint8_t(std::min(flags & 0xFF, 4u));
+        k.projected = (flags & D3DTTFF_PROJECTED) != 0;
+        key->stageCount = uint8_t(st + 1);
+    }
+}
+
+// With a shader program the vertex side is the program; each stage takes the output texture
+// coordinate its index names, with no generation or transform.
+FfKey programmableKey(GpuDeviceState* s) {
+    FfKey key;
+    const uint32_t* rs = s->renderStates;
+    key.programHandle = s->vertexShader;
+    key.specularEnable = rs[D3DRS_SPECULARENABLE] != 0;
+    key.flat = rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
+    key.alphaFunc = rs[D3DRS_ALPHATESTENABLE] ? uint8_t(std::min(rs[D3DRS_ALPHAFUNC], 8u)) : 0;
+    key.clipControl = s->clipControl;
+    addStages(s, &key);
+    for (uint32_t st = 0; st < key.stageCount; ++st) {
+        key.stages[st].texGen = 0;
+        key.stages[st].coordSize = 4;
+        key.stages[st].transformCount = 0;
+    }
+    return key;
+}
+
 FfKey buildKey(GpuDeviceState* s, const VertexLayout& layout) {
     FfKey key;
     const uint32_t* rs = s->renderStates;
+    if (layout.programmable) return programmableKey(s);
     key.rhw = layout.rhw;
     key.hasNormal = layout.elements[kAttrNormal].present;
     key.hasDiffuse = layout.elements[kAttrDiffuse].present;
@@ -170,32 +220,7 @@ FfKey buildKey(GpuDeviceState* s, const VertexLayout& layout) {
     key.flat = rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
     key.alphaFunc = rs[D3DRS_ALPHATESTENABLE] ? uint8_t(std::min(rs[D3DRS_ALPHAFUNC], 8u)) : 0;
     key.clipControl = s->clipControl;
-    uint32_t stages = std::min(s->caps.MaxTextureBlendStages, kMaxTextureStages);
-    for (uint32_t st = 0; st < stages; ++st) {
-        const uint32_t* ts = s->stageStates[st];
-        if (ts[D3DTSS_COLOROP] == D3DTOP_DISABLE || ts[D3DTSS_COLOROP] > D3DTOP_LERP ||
-            ts[D3DTSS_COLOROP] == 0)
-            break;
-        FfStageKey& k = key.stages[st];
-        k.colorOp = uint8_t(ts[D3DTSS_COLOROP]);
-        k.alphaOp = uint8_t(std::min(ts[D3DTSS_ALPHAOP], uint32_t(D3DTOP_LERP)));
-        k.colorArg[0] = uint8_t(ts[D3DTSS_COLORARG0]),
-        k.colorArg[1] = uint8_t(ts[D3DTSS_COLORARG1]);
-        k.colorArg[2] = uint8_t(ts[D3DTSS_COLORARG2]);
-        k.alphaArg[0] = uint8_t(ts[D3DTSS_ALPHAARG0]),
-        k.alphaArg[1] = uint8_t(ts[D3DTSS_ALPHAARG1]);
-        k.alphaArg[2] = uint8_t(ts[D3DTSS_ALPHAARG2]);
-        k.resultTemp = (ts[D3DTSS_RESULTARG] & D3DTA_SELECTMASK) == D3DTA_TEMP;
-        GpuBaseTexture* t = s->textures[st];
-        k.texKind = t ? (t->faces == 6 ? 2 : 1) : 0;
-        k.coordSource = uint8_t(ts[D3DTSS_TEXCOORDINDEX] & 7);
-        k.texGen = uint8_t((ts[D3DTSS_TEXCOORDINDEX] >> 16) & 3);
-        k.coordSize = key.texSizes[k.coordSource] ? key.texSizes[k.coordSource] : 2;
-        uint32_t flags = ts[D3DTSS_TEXTURETRANSFORMFLAGS];
-        k.transformCount = uint8_t(std::min(flags & 0xFF, 4u));
-        k.projected = (flags & D3DTTFF_PROJECTED) != 0;
-        key.stageCount = uint8_t(st + 1);
-    }
+    addStages(s, &key);
     return key;
 }
 
@@ -217,7 +242,12 @@ FfProgram* programFor(GpuDeviceState* s, const FfKey& key) {
     if (s->programs.size() >= gpuProgramCacheLimit()) dropPrograms(s);
     ++gGpuFrame.shaderCompiles;
     FfProgram program;
-    program.program = ffBuildProgram(key);
+    const std::string* body = nullptr;
+    if (key.programHandle) {
+        auto record = s->shaders.find(key.programHandle);
+        if (record != s->shaders.end()) body = &record->second.body;
+    }
+    program.program = ffBuildProgram(key, body ? *body : std::string());
     if (program.program) ffLocateUniforms(&program, key);
     s->applied.program = program.program;
     FfProgram& stored = s->programs[key];
@@ -297,6 +327,10 @@ void uploadUniforms(GpuDeviceState* s, FfProgram* p, const FfKey& key) {
         GLCALL(glUniform4fv(p->textureFactor, 1, c));
         GLCALL(glUniform1f(p->alphaRef, float(s->renderStates[D3DRS_ALPHAREF] & 0xFF)));
         p->versions[kGroupFactors] = s->versions[kGroupFactors];
+    }
+    if (key.programHandle && p->versions[kGroupConstants] != s->versions[kGroupConstants]) {
+        GLCALL(glUniform4fv(p->constants, 96, &s->shaderConstants[0][0]));
+        p->versions[kGroupConstants] = s->versions[kGroupConstants];
     }
 }
 

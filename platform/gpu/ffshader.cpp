@@ -382,7 +382,41 @@ GLuint gpuLinkProgram(const std::string& vertex, const std::string& fragment) {
     return program;
 }
 
-GLuint ffBuildProgram(const FfKey& key) {
+// The vertex side of a shader program: its registers, its statements, and the conversion of
+// oPos from Direct3D's clip space (y up, depth 0..w) to our target rows.
+std::string programVertexShader(const FfKey& key, const std::string& body) {
+    std::string s = "#version 330 core\n";
+    for (int v = 0; v < 16; ++v)
+        appendf(&s, "layout(location = %d) in vec4 v%d;\n", v, v);
+    s += "uniform vec4 c[96];\n";
+    const char* interpolation = key.flat ? "flat " : "";
+    appendf(&s, "%sout vec4 vDiffuse;\n%sout vec4 vSpecular;\n", interpolation, interpolation);
+    for (int st = 0; st < key.stageCount; ++st)
+        appendf(&s, "out vec4 vTex%d;\n", st);
+    s += kVertexShaderHelpers;
+    s += "void main() {\n"
+         "  vec4 r0 = vec4(0.0), r1 = vec4(0.0), r2 = vec4(0.0), r3 = vec4(0.0), r4 = vec4(0.0);\n"
+         "  vec4 r5 = vec4(0.0), r6 = vec4(0.0), r7 = vec4(0.0), r8 = vec4(0.0), r9 = vec4(0.0);\n"
+         "  vec4 r10 = vec4(0.0), r11 = vec4(0.0), a0f = vec4(0.0);\n"
+         "  int a0 = 0;\n"
+         "  vec4 oPos = vec4(0.0, 0.0, 0.0, 1.0), oFog = vec4(0.0), oPts = vec4(0.0);\n"
+         "  vec4 oD0 = vec4(1.0), oD1 = vec4(0.0);\n"
+         "  vec4 oT0 = vec4(0.0, 0.0, 0.0, 1.0), oT1 = oT0, oT2 = oT0, oT3 = oT0, oT4 = oT0;\n"
+         "  vec4 oT5 = oT0, oT6 = oT0, oT7 = oT0;\n";
+    s += body;
+    s += "  vec4 clip = oPos;\n  clip.y = -clip.y;\n";
+    if (!key.clipControl) s += "  clip.z = 2.0 * clip.z - clip.w;\n";
+    s += "  gl_Position = clip;\n"
+         "  vDiffuse = clamp(oD0, 0.0, 1.0);\n  vSpecular = clamp(oD1, 0.0, 1.0);\n";
+    for (int st = 0; st < key.stageCount; ++st)
+        appendf(&s, "  vTex%d = oT%d;\n", st, key.stages[st].coordSource);
+    s += "}\n";
+    return s;
+}
+
+GLuint ffBuildProgram(const FfKey& key, const std::string& programBody) {
+    if (key.programHandle)
+        return gpuLinkProgram(programVertexShader(key, programBody), fragmentShader(key));
     return gpuLinkProgram(vertexShader(key), fragmentShader(key));
 }
 
@@ -395,6 +429,7 @@ void ffLocateUniforms(FfProgram* p, const FfKey& key) {
     p->viewportXform = at("uViewportXform");
     p->textureFactor = at("uTextureFactor");
     p->alphaRef = at("uAlphaRef");
+    p->constants = at("c");
     p->ambient = at("uAmbient");
     p->matDiffuse = at("uMatDiffuse");
     p->matAmbient = at("uMatAmbient");

@@ -232,12 +232,12 @@ static int slotOfRegister(uint32_t reg) {
     return -1;
 }
 
-bool layoutFromDeclaration(const uint32_t* tokens, VertexLayout* layout) {
+bool layoutFromDeclaration(const uint32_t* tokens, VertexLayout* layout, bool byRegister) {
     *layout = VertexLayout{};
     int stream = -1;
     for (uint32_t i = 0; i < 4096; ++i) {
         uint32_t token = tokens[i];
-        if (token == 0xFFFFFFFFu) return layout->elements[kAttrPosition].present;
+        if (token == 0xFFFFFFFFu) return byRegister || layout->elements[kAttrPosition].present;
         if (token <= 0x1FFFFFFF) continue;
         switch (token >> 29) {
         case 1:
@@ -251,10 +251,12 @@ bool layoutFromDeclaration(const uint32_t* tokens, VertexLayout* layout) {
             }
             if (token & (1u << 19)) break; // data loaded by the tessellator: not supported
             uint32_t type = (token >> 16) & 0x7;
-            int slot = slotOfRegister(token & 0x1F);
+            uint32_t reg = token & 0x1F;
+            int slot = byRegister ? (reg < 16 ? int(reg) : -1) : slotOfRegister(reg);
             if (slot >= 0) {
                 if (type > D3DVSDT_SHORT4) return false;
-                if (slot == kAttrPosition && type != D3DVSDT_FLOAT3 && type != D3DVSDT_FLOAT4)
+                if (!byRegister && slot == kAttrPosition && type != D3DVSDT_FLOAT3 &&
+                    type != D3DVSDT_FLOAT4)
                     return false;
                 layout->elements[slot] = VertexElement{true, uint8_t(stream), uint8_t(type),
                                                        uint16_t(layout->strides[stream])};

@@ -15,7 +15,8 @@
 //   D3DERR_DEVICELOST, later D3DERR_DEVICENOTRESET; default-pool objects are lost until Reset,
 //   after which they are empty again; managed and system-memory objects keep their contents;
 // - vertex shaders: a declaration without function tokens draws with the fixed-function
-//   pipeline and the declared multi-stream layout; function tokens are refused
+//   pipeline and the declared multi-stream layout; vs.1.0/1.1 function tokens are translated to
+//   GLSL (the texture stages still run as fixed function); other versions are refused
 //   (D3DERR_INVALIDCALL);
 // - fog, user clip planes, vertex blending, point sizes and sprites, texture wrapping render
 //   states and bump mapping are not emulated; PREMODULATE modulates like MODULATE.
@@ -266,7 +267,7 @@ class GpuDevice {
                                  uint32_t* value) const;
     HRESULT SetTexture(uint32_t stage, GpuBaseTexture* texture);
 
-    // Declaration tokens up to D3DVSD_END; function tokens must be null (see above).
+    // Declaration tokens up to D3DVSD_END; function tokens (vs.1.0/1.1) or null.
     HRESULT CreateVertexShader(const uint32_t* declaration, const uint32_t* function,
                                uint32_t* handle, uint32_t usage);
     HRESULT DeleteVertexShader(uint32_t handle);

@@ -40,7 +40,7 @@ enum : uint32_t {
     kAttrDiffuse = 2,
     kAttrSpecular = 3,
     kAttrTex0 = 4,
-    kAttrCount = 12
+    kAttrCount = 16 // 12..15 only for declared vertex shader registers
 };
 struct VertexElement {
     bool present = false;
@@ -49,12 +49,18 @@ struct VertexElement {
     uint16_t offset = 0;
 };
 struct VertexLayout {
-    VertexElement elements[kAttrCount];
+    VertexElement elements[kAttrCount]; // by attribute slot, or by input register (programmable)
     bool rhw = false;
+    bool programmable = false;
     uint32_t strides[16] = {};
 };
 bool layoutFromFvf(uint32_t fvf, VertexLayout* layout);
-bool layoutFromDeclaration(const uint32_t* tokens, VertexLayout* layout);
+// byRegister: elements indexed by input register v0..v15 (for shader programs) instead of the
+// fixed-function slot of each register.
+bool layoutFromDeclaration(const uint32_t* tokens, VertexLayout* layout, bool byRegister);
+// vs.1.0/1.1 tokens to GLSL statements; false for anything outside that language.
+bool translateVertexShader(const uint32_t* tokens, std::string* body);
+extern const char* kVertexShaderHelpers;
 uint32_t vertexTypeComponents(uint32_t type);
 uint32_t vertexTypeBytes(uint32_t type);
 
@@ -80,6 +86,7 @@ struct FfKey {
             emissiveSource = 0; // 0 material, 1 diffuse, 2 specular
     uint8_t flat = 0, alphaFunc = 0, clipControl = 0, stageCount = 0;
     FfStageKey stages[8];
+    uint32_t programHandle = 0; // a vertex shader program replaces transform and lighting
     bool operator==(const FfKey& other) const;
 };
 struct FfKeyHash {
@@ -92,6 +99,7 @@ enum FfUniformGroup : uint32_t {
     kGroupLighting,
     kGroupTexMatrix,
     kGroupFactors,
+    kGroupConstants,
     kGroupCount
 };
 
@@ -101,7 +109,7 @@ struct FfProgram {
     GLint worldView = -1, projection = -1, normalMatrix = -1, viewportXform = -1;
     GLint texMatrix[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     GLint sampler[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
-    GLint textureFactor = -1, alphaRef = -1;
+    GLint textureFactor = -1, alphaRef = -1, constants = -1;
     GLint ambient = -1, matDiffuse = -1, matAmbient = -1, matSpecular = -1, matEmissive = -1,
           matPower = -1;
     GLint lightPos[8], lightDir[8], lightDiffuse[8], lightSpecular[8], lightAmbient[8],
@@ -109,12 +117,13 @@ struct FfProgram {
 };
 
 // Generates the GLSL of a key (vertex and fragment) and links it; 0 on failure.
-GLuint ffBuildProgram(const FfKey& key);
+GLuint ffBuildProgram(const FfKey& key, const std::string& programBody);
 void ffLocateUniforms(FfProgram* program, const FfKey& key);
 
 // ---- Device state ----
 struct VertexShaderRecord {
     VertexLayout layout;
+    std::string body; // translated shader program; empty for the fixed-function pipeline
 };
 
 struct AppliedGl {
@@ -183,7 +192,7 @@ struct GpuDeviceState {
     D3DGAMMARAMP gamma;
 
     // Versions of the uniform groups (bumped when the Direct3D state behind them changes)
-    uint32_t versions[kGroupCount] = {1, 1, 1, 1, 1};
+    uint32_t versions[kGroupCount] = {1, 1, 1, 1, 1, 1};
     bool samplerDirty[kMaxTextureStages] = {};
 
     // GL objects

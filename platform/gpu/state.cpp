@@ -272,9 +272,11 @@ HRESULT GpuDevice::SetTexture(uint32_t stage, GpuBaseTexture* texture) {
 HRESULT GpuDevice::CreateVertexShader(const uint32_t* declaration, const uint32_t* function,
                                       uint32_t* handle, uint32_t) {
     if (!declaration || !handle) return D3DERR_INVALIDCALL;
-    if (function) return D3DERR_INVALIDCALL; // shader programs are not translated
     VertexShaderRecord record;
-    if (!layoutFromDeclaration(declaration, &record.layout)) return D3DERR_INVALIDCALL;
+    if (function && !translateVertexShader(function, &record.body)) return D3DERR_INVALIDCALL;
+    if (!layoutFromDeclaration(declaration, &record.layout, function != nullptr))
+        return D3DERR_INVALIDCALL;
+    record.layout.programmable = function != nullptr;
     uint32_t id = state->nextShaderHandle;
     state->nextShaderHandle += 2;
     state->shaders[id] = record;
@@ -309,6 +311,7 @@ HRESULT GpuDevice::GetVertexShader(uint32_t* handle) const {
 HRESULT GpuDevice::SetVertexShaderConstant(uint32_t reg, const void* data, uint32_t count) {
     if (!data || reg >= 96 || count > 96 - reg) return D3DERR_INVALIDCALL;
     memcpy(state->shaderConstants[reg], data, size_t(count) * 16);
+    bump(state.get(), kGroupConstants);
     return D3D_OK;
 }
 

@@ -171,6 +171,7 @@ void gpuFillCaps(uint32_t deviceType, D3DCAPS8* caps) {
     caps->MaxStreams = 16;
     caps->MaxStreamStride = 255;
     caps->MaxVertexShaderConst = 96;
+    caps->VertexShaderVersion = 0xFFFE0101; // vs.1.1
     switch (gProfile) {
     case GpuCapsProfile::Default:
         break;

@@ -323,7 +323,7 @@ TEST_F(GpuFixture, invalidCallsAreRefusedAndDrawNothing) {
               D3DERR_INVALIDCALL);
     const uint32_t declaration[] = {D3DVSD_STREAM(0), D3DVSD_REG(D3DVSDE_POSITION, D3DVSDT_FLOAT3),
                                     D3DVSD_END()};
-    const uint32_t function[] = {0xFFFE0101, 0x0000FFFF};
+    const uint32_t function[] = {0xFFFE0200, 0x0000FFFF}; // vs.2.0 is not translated
     uint32_t handle = 0;
     EXPECT_EQ(device->CreateVertexShader(declaration, function, &handle, 0), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->Clear(0, nullptr, 0, 0, 1, 0), D3DERR_INVALIDCALL);
