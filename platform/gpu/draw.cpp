@@ -621,6 +621,13 @@ HRESULT checkDrawable(GpuDeviceState* s, D3DPRIMITIVETYPE type, uint32_t count,
 
 } // namespace
 
+// Draws from user memory have one stream: every declared element must come from stream 0.
+static bool onlyStreamZero(const VertexLayout& layout) {
+    for (const VertexElement& e : layout.elements)
+        if (e.present && e.stream != 0) return false;
+    return true;
+}
+
 // ---- Draws ----
 
 HRESULT GpuDevice::DrawPrimitive(D3DPRIMITIVETYPE type, uint32_t startVertex, uint32_t count) {
@@ -671,7 +678,7 @@ HRESULT GpuDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, uint32_t count, const 
     uint32_t vertices;
     HRESULT hr = checkDrawable(s, type, count, &layout, &mode, &vertices);
     if (FAILED(hr)) return hr;
-    if (!data || stride == 0 || stride < layout.strides[0] || (s->vertexShader & 1))
+    if (!data || stride == 0 || stride < layout.strides[0] || !onlyStreamZero(layout))
         return D3DERR_INVALIDCALL;
     // Direct3D unbinds stream 0 after a draw from user memory.
     if (s->streams[0].buffer) s->streams[0].buffer->Release(), s->streams[0] = {};
@@ -693,7 +700,7 @@ HRESULT GpuDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, uint32_t minInd
     HRESULT hr = checkDrawable(s, type, count, &layout, &mode, &indices);
     if (FAILED(hr)) return hr;
     if (!indexData || !vertexData || numVertices == 0 || stride < layout.strides[0] ||
-        (s->vertexShader & 1) || (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32))
+        !onlyStreamZero(layout) || (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32))
         return D3DERR_INVALIDCALL;
     uint32_t indexSize = indexFormat == D3DFMT_INDEX32 ? 4 : 2;
     // Indices outside [minIndex, minIndex + numVertices) would read beyond the caller's vertices.

@@ -143,3 +143,31 @@ TEST_F(VsTest, programsOutsideVs11AreRefused) {
     EXPECT_EQ(device->CreateVertexShader(declaration, writesInput, &h, 0), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->CreateVertexShader(declaration, withComment, &h, 0), D3D_OK);
 }
+
+TEST_F(VsTest, userMemoryDrawsRunProgramsFromStreamZero) {
+    const uint32_t declaration[] = {D3DVSD_STREAM(0), D3DVSD_REG(0, D3DVSDT_FLOAT3),
+                                    D3DVSD_REG(3, D3DVSDT_FLOAT4), D3DVSD_END()};
+    const uint32_t program[] = {0xFFFE0101,
+                                1,
+                                dst(kRast, 0),
+                                src(kInput, 0),
+                                1,
+                                dst(kAttr, 0),
+                                src(kInput, 3, 0x1B /* wzyx */),
+                                0x0000FFFF};
+    ASSERT_EQ(device->CreateVertexShader(declaration, program, &handle, 0), D3D_OK);
+    struct Vtx {
+        float x, y, z, r, g, b, a;
+    } v[3] = {{-1, 1, 0.5f, 1, 0.5f, 0.25f, 0},
+              {1, 1, 0.5f, 1, 0.5f, 0.25f, 0},
+              {-1, -1, 0.5f, 1, 0.5f, 0.25f, 0}};
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    ASSERT_EQ(device->SetVertexShader(handle), D3D_OK);
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    clear(0xFF000000);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof(Vtx)), D3D_OK);
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    // v3 = (1, 0.5, 0.25, 0) reversed: red 0, green 0.25, blue 0.5, alpha 1.
+    EXPECT_TRUE(colorNear(pixel(5, 5), argb(255, 0, 64, 128)));
+}
