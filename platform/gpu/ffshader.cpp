@@ -82,7 +82,8 @@ std::string vertexShader(const FfKey& key) {
         s += "  vec4 eye4 = uWorldView * vec4(aPosition.xyz, 1.0);\n"
              "  vec3 eye = eye4.xyz;\n"
              "  vec4 clip = uProjection * eye4;\n"
-             "  clip.y = -clip.y;\n";
+             "  clip.y = -clip.y;\n"
+             "  clip.xy += uViewportXform.zw * 0.5 * clip.w; // pixel centres on integers\n";
         s += key.clipControl ? "" : "  clip.z = 2.0 * clip.z - clip.w;\n";
         s += "  gl_Position = clip;\n  vec3 N = uNormalMatrix * inNormal;\n";
         if (key.normalize) s += "  if (dot(N, N) > 0.0) N = normalize(N);\n";
@@ -388,7 +389,7 @@ std::string programVertexShader(const FfKey& key, const std::string& body) {
     std::string s = "#version 330 core\n";
     for (int v = 0; v < 16; ++v)
         appendf(&s, "layout(location = %d) in vec4 v%d;\n", v, v);
-    s += "uniform vec4 c[96];\n";
+    s += "uniform vec4 c[96];\nuniform vec4 uViewportXform;\n";
     const char* interpolation = key.flat ? "flat " : "";
     appendf(&s, "%sout vec4 vDiffuse;\n%sout vec4 vSpecular;\n", interpolation, interpolation);
     for (int st = 0; st < key.stageCount; ++st)
@@ -404,7 +405,8 @@ std::string programVertexShader(const FfKey& key, const std::string& body) {
          "  vec4 oT0 = vec4(0.0, 0.0, 0.0, 1.0), oT1 = oT0, oT2 = oT0, oT3 = oT0, oT4 = oT0;\n"
          "  vec4 oT5 = oT0, oT6 = oT0, oT7 = oT0;\n";
     s += body;
-    s += "  vec4 clip = oPos;\n  clip.y = -clip.y;\n";
+    s += "  vec4 clip = oPos;\n  clip.y = -clip.y;\n"
+         "  clip.xy += uViewportXform.zw * 0.5 * clip.w;\n";
     if (!key.clipControl) s += "  clip.z = 2.0 * clip.z - clip.w;\n";
     s += "  gl_Position = clip;\n"
          "  vDiffuse = clamp(oD0, 0.0, 1.0);\n  vSpecular = clamp(oD1, 0.0, 1.0);\n";

@@ -333,3 +333,50 @@ TEST_F(TextureTest, projectedCoordinatesAndCameraSpacePositions) {
     EXPECT_EQ(pixel(61, 2), 0xFFC00000u);  // top-right: texel (3, 0)
     t->Release();
 }
+
+TEST_F(TextureTest, transformedGeometryUsesIntegerPixelCentres) {
+    // Screen x = (ndc + 1) * 32 with pixel i centred on x = i. A quad from x = 0 to 10.3
+    // covers pixels 0..10; one from 0 to 9.7 covers 0..9.
+    struct Vtx {
+        float x, y, z;
+        D3DCOLOR c;
+        float u, v;
+    };
+    auto ndc = [](float screen) { return screen / 32.0f - 1.0f; };
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    device->SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1);
+    for (float right : {10.3f, 9.7f}) {
+        float r = ndc(right);
+        Vtx v[4] = {{-1, 1, 0.5f, 0xFFFFFFFF, 0, 0},
+                    {r, 1, 0.5f, 0xFFFFFFFF, 0, 0},
+                    {-1, -1, 0.5f, 0xFFFFFFFF, 0, 0},
+                    {r, -1, 0.5f, 0xFFFFFFFF, 0, 0}};
+        ASSERT_EQ(device->BeginScene(), D3D_OK);
+        clear(0xFF000000);
+        ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof(Vtx)), D3D_OK);
+        ASSERT_EQ(device->EndScene(), D3D_OK);
+        EXPECT_EQ(pixel(9, 5), 0xFFFFFFFFu) << right;
+        EXPECT_EQ(pixel(10, 5), right > 10 ? 0xFFFFFFFFu : 0xFF000000u) << right;
+        EXPECT_EQ(pixel(11, 5), 0xFF000000u) << right;
+    }
+    // A full-target quad maps pixel i's centre to u = i / 64: a texel edge of a 64-texel
+    // texture, so linear filtering blends neighbours half and half.
+    GpuTexture* t = nullptr;
+    ASSERT_EQ(device->CreateTexture(64, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
+    fill(t, 0, 64, 1, [](uint32_t x, uint32_t) { return x % 2 ? 0xFFFFFFFFu : 0xFF000000u; });
+    useTextureOnly(t);
+    device->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+    device->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+    Vtx full[4] = {{-1, 1, 0.5f, 0xFFFFFFFF, 0, 0},
+                   {1, 1, 0.5f, 0xFFFFFFFF, 1, 0},
+                   {-1, -1, 0.5f, 0xFFFFFFFF, 0, 1},
+                   {1, -1, 0.5f, 0xFFFFFFFF, 1, 1}};
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    clear(0);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, full, sizeof(Vtx)), D3D_OK);
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    for (int x : {5, 6, 31, 32})
+        EXPECT_NEAR(channel(pixel(x, 0), 0), 128, 3) << x;
+    t->Release();
+}
