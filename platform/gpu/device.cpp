@@ -303,7 +303,12 @@ HRESULT GpuSystem::CreateDevice(uint32_t adapter, uint32_t deviceType, void* foc
         s->ownsWindow = true;
     }
     if (window && !s->ownsWindow && !p.Windowed) enterFullScreen(window, adapter, p);
+    // Robust buffer access: an index that points past the vertices reads zeros instead of
+    // memory beyond the buffer. Drivers without it get a plain context.
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, SDL_GL_CONTEXT_ROBUST_ACCESS_FLAG);
     if (window) s->context = SDL_GL_CreateContext(window);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, 0);
+    if (window && !s->context) s->context = SDL_GL_CreateContext(window);
     s->window = window;
     if (!window || !s->context || !initGl(s)) {
         logf("GPUD: warning: no OpenGL 3.3 context: %s\n", SDL_GetError());

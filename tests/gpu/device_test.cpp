@@ -551,3 +551,28 @@ TEST_F(GpuFixture, dynamicBufferLocksWithDiscardAndNoOverwriteDrawWhatWasWritten
     device->SetStreamSource(0, nullptr, 0);
     vb->Release();
 }
+
+TEST_F(GpuFixture, indicesBeyondTheVertexBufferDoNotCrash) {
+    GpuVertexBuffer* vb = nullptr;
+    GpuIndexBuffer* ib = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(3 * sizeof(RhwVertex), 0, kRhwFvf, D3DPOOL_MANAGED, &vb),
+              D3D_OK);
+    ASSERT_EQ(device->CreateIndexBuffer(3 * 2, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, &ib), D3D_OK);
+    uint8_t* bytes;
+    ASSERT_EQ(ib->Lock(0, 0, &bytes, 0), D3D_OK);
+    const uint16_t indices[3] = {0, 1, 60000};
+    memcpy(bytes, indices, sizeof indices);
+    ib->Unlock();
+    device->SetVertexShader(kRhwFvf);
+    device->SetStreamSource(0, vb, sizeof(RhwVertex));
+    device->SetIndices(ib, 0);
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    // The stated range fits the buffer; the third index does not.
+    device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 0, 1);
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    readTarget();
+    device->SetStreamSource(0, nullptr, 0);
+    device->SetIndices(nullptr, 0);
+    vb->Release();
+    ib->Release();
+}
