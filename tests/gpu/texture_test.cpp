@@ -380,3 +380,54 @@ TEST_F(TextureTest, transformedGeometryUsesIntegerPixelCentres) {
         EXPECT_NEAR(channel(pixel(x, 0), 0), 128, 3) << x;
     t->Release();
 }
+
+TEST_F(TextureTest, locksOfLevelsAndRectanglesAndTheirMisuse) {
+    GpuTexture* t = nullptr;
+    ASSERT_EQ(device->CreateTexture(8, 4, 0, 0, D3DFMT_R5G6B5, D3DPOOL_MANAGED, &t), D3D_OK);
+    EXPECT_EQ(t->GetLevelCount(), 4u); // 8x4, 4x2, 2x1, 1x1
+    D3DSURFACE_DESC desc;
+    ASSERT_EQ(t->GetLevelDesc(2, &desc), D3D_OK);
+    EXPECT_EQ(desc.Width, 2u);
+    EXPECT_EQ(desc.Height, 1u);
+    EXPECT_EQ(desc.Format, D3DFMT_R5G6B5);
+    EXPECT_EQ(desc.Pool, D3DPOOL_MANAGED);
+    EXPECT_EQ(t->GetLevelDesc(4, &desc), D3DERR_INVALIDCALL);
+    D3DLOCKED_RECT r;
+    RECT outside{0, 0, 9, 4};
+    EXPECT_EQ(t->LockRect(0, &r, &outside, 0), D3DERR_INVALIDCALL);
+    EXPECT_EQ(t->UnlockRect(0), D3DERR_INVALIDCALL); // not locked
+    // A rectangle lock points at its top-left texel with the level's pitch.
+    RECT inner{2, 1, 4, 3};
+    ASSERT_EQ(t->LockRect(0, &r, &inner, 0), D3D_OK);
+    EXPECT_EQ(r.Pitch, 16);
+    EXPECT_EQ(t->LockRect(0, &r, nullptr, 0), D3DERR_INVALIDCALL); // already locked
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 2; ++x)
+            reinterpret_cast<uint16_t*>(static_cast<uint8_t*>(r.pBits) + y * r.Pitch)[x] = 0x07E0;
+    ASSERT_EQ(t->UnlockRect(0), D3D_OK);
+    // A read-only lock sees the texels and changes nothing.
+    ASSERT_EQ(t->LockRect(0, &r, nullptr, D3DLOCK_READONLY), D3D_OK);
+    const uint16_t* texels = static_cast<const uint16_t*>(r.pBits);
+    EXPECT_EQ(texels[1 * 8 + 2], 0x07E0);
+    EXPECT_EQ(texels[0], 0);
+    ASSERT_EQ(t->UnlockRect(0), D3D_OK);
+    GpuSurface* level = nullptr;
+    ASSERT_EQ(t->GetSurfaceLevel(1, &level), D3D_OK);
+    ASSERT_EQ(level->GetDesc(&desc), D3D_OK);
+    EXPECT_EQ(desc.Width, 4u);
+    ASSERT_EQ(level->LockRect(&r, nullptr, 0), D3D_OK); // through the surface
+    ASSERT_EQ(level->UnlockRect(), D3D_OK);
+    EXPECT_EQ(t->GetSurfaceLevel(4, &level), D3DERR_INVALIDCALL);
+    level->Release();
+    // Point sampling shows the green rectangle in the level.
+    useTextureOnly(t);
+    ASSERT_EQ(device->BeginScene(), D3D_OK);
+    clear(0);
+    drawQuad(-0.5f, -0.5f, 7.5f, 3.5f, 0xFFFFFFFF); // one pixel per texel
+    ASSERT_EQ(device->EndScene(), D3D_OK);
+    EXPECT_EQ(pixel(2, 1), 0xFF00FF00u);
+    EXPECT_EQ(pixel(3, 2), 0xFF00FF00u);
+    EXPECT_EQ(pixel(1, 1), 0xFF000000u);
+    EXPECT_EQ(pixel(4, 2), 0xFF000000u);
+    t->Release();
+}
