@@ -452,8 +452,8 @@ HRESULT GpuDevice::Reset(D3DPRESENT_PARAMETERS* parameters) {
     if (!validParameters(&p, s->window)) return D3DERR_INVALIDCALL;
     if (s->inScene) s->inScene = false;
     releaseBindings(s);
-    s->resources.erase(s->backBuffer);
-    s->backBuffer->device = nullptr;
+    // A caller still holding the old back buffer keeps a registered (orphaned) surface, which
+    // the device cleans up with the others if it goes first.
     s->backBuffer->Release();
     s->backBuffer = nullptr;
     s->parameters = p;

@@ -576,3 +576,25 @@ TEST_F(GpuFixture, indicesBeyondTheVertexBufferDoNotCrash) {
     vb->Release();
     ib->Release();
 }
+
+TEST_F(GpuFixture, surfacesHeldAcrossResetAndPastTheDeviceAreSafeToRelease) {
+    GpuSurface* oldBack = nullptr;
+    ASSERT_EQ(device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &oldBack), D3D_OK);
+    GpuTexture* texture = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture),
+              D3D_OK);
+    params.BackBufferWidth = 32;
+    ASSERT_EQ(device->Reset(&params), D3D_OK);
+    GpuSurface* newBack = nullptr;
+    ASSERT_EQ(device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &newBack), D3D_OK);
+    EXPECT_NE(newBack, oldBack);
+    D3DSURFACE_DESC desc;
+    newBack->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 32u);
+    newBack->Release();
+    device->Release();
+    device = nullptr;
+    // The device is gone: releasing what is left must not touch GL.
+    EXPECT_EQ(oldBack->Release(), 0u);
+    EXPECT_EQ(texture->Release(), 0u);
+}
