@@ -75,8 +75,7 @@ void showErrorDialog() {
 
 struct StaticLog {
     StaticLog() {
-        logFile = ::open(kLogFileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        logf("lux32 v%x.%2x\n\n", 0, 0x95);
+        openLogFile(kLogFileName);
         installCrashHandlers();
     }
     ~StaticLog() {
@@ -125,6 +124,11 @@ const char* errorText() {
 void logSetFile(const char* path) {
     closeLog();
     logFile = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+void openLogFile(const char* path) {
+    logSetFile(path);
+    logf("lux32 v%x.%2x\n\n", 0, 0x95);
 }
 
 void setErrorDialogEnabled(bool enabled) {

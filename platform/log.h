@@ -41,6 +41,10 @@ const char* errorText();
 // Installs the fault handlers; static initialisation calls it once.
 void installCrashHandlers();
 
+// Creates (truncates) the log file and writes the version header; static initialisation
+// calls it with kLogFileName.
+void openLogFile(const char* path);
+
 // Test and tool support: send the log to another file (truncated, no header), or
 // turn the error dialog off so that the fatal text only goes to standard error.
 void logSetFile(const char* path);

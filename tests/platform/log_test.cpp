@@ -18,8 +18,9 @@ std::string readFile(const char* path) {
 }
 
 TEST(Log, fileBeginsWithVersionHeaderAndEmptyLine) {
+    openLogFile("header.txt");
     logf("WNMN: started logging\n");
-    std::string text = readFile(kLogFileName);
+    std::string text = readFile("header.txt");
     EXPECT_EQ(text.rfind("lux32 v0.95\n\nWNMN: started logging\n", 0), 0u) << text;
 }
 
