@@ -32,6 +32,7 @@ extern ConfigValues configValues;
 template <unsigned N> void copyName(char (&field)[N], const char* text) {
     unsigned i = 0;
     if (text)
-        for (; i + 1 < N && text[i]; ++i) field[i] = text[i];
+        for (; i + 1 < N && text[i]; ++i)
+            field[i] = text[i];
     field[i] = 0;
 }

@@ -5,8 +5,8 @@
 
 #include <csignal>
 #include <cstdint>
-#include <initializer_list>
 #include <cstdlib>
+#include <initializer_list>
 #include <pthread.h>
 #include <ucontext.h>
 
@@ -92,7 +92,8 @@ void installCrashHandlers() {
     action.sa_sigaction = onFault;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE}) sigaction(signal, &action, nullptr);
+    for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE})
+        sigaction(signal, &action, nullptr);
     // A breakpoint without a debugger attached lets execution continue.
     ::signal(SIGTRAP, SIG_IGN);
 }

@@ -64,8 +64,8 @@ void showErrorDialog() {
          "Damned."},
         {0, 1, "Mail the authors"},
     };
-    const SDL_MessageBoxData box = {SDL_MESSAGEBOX_ERROR, nullptr, "Nord-Kessel informiert",
-                                    errorBuffer, 2, buttons, nullptr};
+    const SDL_MessageBoxData box = {
+        SDL_MESSAGEBOX_ERROR, nullptr, "Nord-Kessel informiert", errorBuffer, 2, buttons, nullptr};
     for (;;) {
         int pressed = 0;
         if (SDL_ShowMessageBox(&box, &pressed) != 0 || pressed != 1) return;
@@ -100,7 +100,9 @@ void addExitCallback(void (*function)()) {
     exitCallbacks = new ExitCallback{function, exitCallbacks};
 }
 
-void setFatalCloseHandler(void (*handler)()) { fatalCloseHandler = handler; }
+void setFatalCloseHandler(void (*handler)()) {
+    fatalCloseHandler = handler;
+}
 
 void runExitCallbacks() {
     while (exitCallbacks) {
@@ -116,14 +118,18 @@ void closeLog() {
     logFile = -1;
 }
 
-const char* errorText() { return errorBuffer; }
+const char* errorText() {
+    return errorBuffer;
+}
 
 void logSetFile(const char* path) {
     closeLog();
     logFile = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 
-void setErrorDialogEnabled(bool enabled) { errorDialogEnabled = enabled; }
+void setErrorDialogEnabled(bool enabled) {
+    errorDialogEnabled = enabled;
+}
 
 void fatal(const char* format, ...) {
     constexpr size_t headingLength = sizeof kErrorHeading - 1;

@@ -1,0 +1,43 @@
+// Keyboard and mouse state.
+//
+// Keys are DirectInput scan codes (Escape 1, Space 57, Y 21, I 23, O 24, P 25, keypad minus
+// 74, keypad plus 78, right Alt 184, up 200, left 203, right 205, down 208). The message pump
+// feeds every key and mouse event in with `feedInputEvent`; the main loop and the cameras ask
+// at any moment whether a key is down, whether it was pressed since they last asked, and how
+// far the mouse moved. One lock guards the tables, so a query never sees half an update.
+#pragma once
+
+#include "platform/window.h"
+
+enum KeyCode : int {
+    kKeyEscape = 1,
+    kKeyY = 21,
+    kKeyI = 23,
+    kKeyO = 24,
+    kKeyP = 25,
+    kKeySpace = 57,
+    kKeyPadMinus = 74,
+    kKeyPadPlus = 78,
+    kKeyRightAlt = 184,
+    kKeyUp = 200,
+    kKeyLeft = 203,
+    kKeyRight = 205,
+    kKeyDown = 208,
+};
+
+bool initInput();
+void closeInput();
+void wakeInput();
+
+void feedInputEvent(const WindowEvent& event);
+
+int isKeyDown(int code);
+int wasKeyPressed(int code); // the latched press, cleared by reading it
+void clearKeyPresses();
+int nextKeyPress(); // 0 when no key press is queued
+bool hasKeyPress();
+
+void captureMouse();
+void releaseMouse();
+void readMouseMotion(int& dx, int& dy, int& dz);
+int mouseButtons();

@@ -1,0 +1,32 @@
+// The player's command line.
+//
+// Without arguments the player starts as it always did: the launch dialog, then the
+// production of the current directory. The options cover what a person or a test needs
+// beyond that: another production folder, no dialog with a given window or full screen,
+// looping, an offline render of PNG frames and a WAV file at a fixed frame rate, and a check
+// of the script that prints the timeline.
+#pragma once
+
+#include <string>
+
+struct LaunchOptions {
+    std::string folder;    // -C: production folder ("" = current directory)
+    bool noDialog = false; // --no-dialog
+    int windowWidth = 0;   // --windowed WxH (0 = not given)
+    int windowHeight = 0;
+    bool fullscreen = false; // --fullscreen
+    bool loop = false;       // --loop
+    std::string renderDir;   // --render: offline frames and audio go here
+    int fps = 0;             // --fps (offline)
+    double from = 0.0;       // --from, seconds (offline)
+    double to = -1.0;        // --to, seconds (offline; < 0 = to the production's end)
+    bool check = false;      // --check
+
+    bool offline() const { return !renderDir.empty(); }
+};
+
+// Fills options from the command line. Returns 0 to go on; otherwise the process's exit
+// status (help printed: 0 given as -1, errors: 2), with the message already printed.
+int parseLaunchOptions(int argc, char** argv, LaunchOptions* options);
+
+extern LaunchOptions launchOptions;
