@@ -166,8 +166,39 @@ float preferredHeight() {
     return configValues.prefyres > 0 ? float(configValues.prefyres) : 480.0f;
 }
 
+double parseDecimal(const char* text) {
+    char number[128]; // longer numbers lose only digits that a float cannot hold anyway
+    size_t length = 0;
+    const char* c = text;
+    auto put = [&] {
+        if (length + 1 < sizeof number) number[length++] = *c;
+        ++c;
+    };
+    auto isDigit = [](char d) { return d >= '0' && d <= '9'; };
+    auto digits = [&] {
+        while (isDigit(*c))
+            put();
+    };
+    while (*c == ' ' || (*c >= '\t' && *c <= '\r'))
+        ++c;
+    if (*c == '+' || *c == '-') put();
+    digits();
+    if (*c == '.') {
+        put();
+        digits();
+    }
+    if ((*c == 'e' || *c == 'E') &&
+        (isDigit(c[1]) || ((c[1] == '+' || c[1] == '-') && isDigit(c[2])))) {
+        put();
+        if (*c == '+' || *c == '-') put();
+        digits();
+    }
+    number[length] = 0;
+    return strtod(number, nullptr);
+}
+
 float parseScalar(const char* text) {
-    float value = float(atof(text));
+    float value = float(parseDecimal(text));
     if (strchr(text, '%')) return value / 100.0f;
     if (strchr(text, 'x')) return value / preferredWidth();
     if (strchr(text, 'y')) return value / preferredHeight();

@@ -66,8 +66,12 @@ EffectInstance* findEffectInstance(const char* instanceName);
 
 // "0x"/"0X" prefix: hexadecimal digits up to the first other character; else as atoi.
 int32_t parseIntValue(const char* text);
+// A decimal number at the start of the text as atof reads it (leading blanks, sign, digits,
+// fraction, exponent), 0 when there is none. Hexadecimal, "inf" and "nan" are not numbers
+// here, so the value of a text does not depend on the C library's extensions.
+double parseDecimal(const char* text);
 // '%' anywhere: value / 100; else 'x' anywhere: value / prefxres; else 'y' anywhere:
-// value / prefyres; else the value (read as atof). An unset preferred resolution counts
+// value / prefyres; else the value (read by parseDecimal). An unset preferred resolution counts
 // as 640 x 480.
 float parseScalar(const char* text);
 

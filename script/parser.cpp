@@ -38,6 +38,10 @@ Script::Script(Stream* text, const SourceLines* lines) {
     textReader.load(text, lines);
 }
 
+Script::Script(const char* text, int32_t size, const SourceLines* lines) {
+    textReader.load(text, size, lines);
+}
+
 int32_t Script::forEachGlobal(void (*handler)(const char*, const char*)) const {
     for (const GlobalSetting& setting : globalList)
         handler(setting.key, setting.value);
@@ -250,7 +254,7 @@ bool Script::readCommand(uint32_t t, uint32_t now, uint32_t* result) {
     } else if (isWord(word, "set")) {
         setCommand(t);
     } else {
-        textReader.restore(saved);
+        textReader.restore(saved, true);
         return false;
     }
     return true;

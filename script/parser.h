@@ -92,6 +92,7 @@ class Script {
     // Copies the text from the stream's current position; lines (may be null) map it back
     // to the source files for error messages.
     Script(Stream* text, const SourceLines* lines);
+    Script(const char* text, int32_t size, const SourceLines* lines);
 
     bool parse(bool dryRun); // false only when the text is empty
     int32_t forEachGlobal(void (*handler)(const char* key, const char* value)) const;

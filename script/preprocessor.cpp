@@ -53,6 +53,7 @@ void Preprocessor::clear() {
     lines.names.clear();
     lines.records.clear();
     text.clear();
+    endsInFoldedBlank = false;
     lastFile = -1;
     lastLine = 0;
 }
@@ -65,7 +66,7 @@ bool Preprocessor::run(const char* fileName) {
         return false;
     }
     out = stream;
-    openSource(fileName);
+    openSource(fileName, -1, 0);
     process();
     out->write(text.data(), int32_t(text.size()));
     text.clear();
@@ -80,7 +81,9 @@ void Preprocessor::process() {
             do
                 c = readChar();
             while (c >= 0 && isWhiteSpace(c));
-            write(' ');
+            // White space on both sides of a comment still folds into one blank.
+            if (!endsInFoldedBlank) write(' ');
+            endsInFoldedBlank = true;
             continue; // the first character after the run is processed like any other
         }
         if (isQuote(c)) {
@@ -137,41 +140,43 @@ void Preprocessor::copyString(int quote) {
 }
 
 void Preprocessor::readDirective() {
+    // Errors name the line of the '#', even when the name follows on a later line.
+    const int32_t file = lastFile, line = lastLine;
     char name[kMaxDirectiveName + 1] = {};
     int length = 0;
     int c = readChar();
     for (; c >= 0 && !isWhiteSpace(c); c = readChar()) {
-        if (length == kMaxDirectiveName) error("Invalid preprocessor directive");
+        if (length == kMaxDirectiveName) errorAt("Invalid preprocessor directive", file, line);
         name[length++] = char(c);
     }
-    if (strcasecmp(name, "include") != 0) error("Invalid preprocessor directive");
+    if (strcasecmp(name, "include") != 0) errorAt("Invalid preprocessor directive", file, line);
     while (c >= 0 && isWhiteSpace(c))
         c = readChar();
-    if (c < 0) error("Unexpected end of file");
+    if (c < 0) errorAt("Unexpected end of file", file, line);
     char fileName[kMaxFileName + 1] = {};
     length = 0;
     for (; c >= 0 && !isWhiteSpace(c); c = readChar()) {
-        if (length == kMaxFileName) error("Filename too long");
+        if (length == kMaxFileName) errorAt("Filename too long", file, line);
         fileName[length++] = char(c);
     }
     // The white space that ended the name has been read and is dropped with the directive.
-    if (int(frames.size()) >= kMaxIncludeDepth) error("Includes nested too deeply");
-    openSource(fileName);
+    if (int(frames.size()) >= kMaxIncludeDepth) errorAt("Includes nested too deeply", file, line);
+    openSource(fileName, file, line);
 }
 
-void Preprocessor::openSource(const char* fileName) {
+void Preprocessor::openSource(const char* fileName, int32_t includer, int32_t line) {
     int32_t size = 0;
     Stream* stream = openFile(fileName, &size);
     if (!stream) {
-        if (frames.empty()) fatal("Unable to find file '%s'\n", fileName);
+        if (includer < 0) fatal("Unable to find file '%s'\n", fileName);
         fatal("Unable to find file '%s'\nincluded at file '%s', line %d\n", fileName,
-              lines.names[lastFile].name, lastLine);
+              lines.names[includer].name, line);
     }
     int32_t file = enterName(fileName);
     if (!frames.empty() && frames.back().file == file) {
         closeFile(stream);
         fatal("File '%s' includes itself\nincluded at file '%s', line %d\n", fileName,
-              lines.names[file].name, lastLine);
+              lines.names[file].name, line);
     }
     Frame frame;
     frame.file = file;
@@ -194,11 +199,7 @@ int32_t Preprocessor::enterName(const char* fileName) {
 
 void Preprocessor::write(int c) {
     text.push_back(char(c));
-}
-
-void Preprocessor::error(const char* message) {
-    if (!frames.empty()) errorAt(message, frames.back().file, frames.back().line);
-    errorAt(message, lastFile, lastLine);
+    endsInFoldedBlank = false;
 }
 
 void Preprocessor::errorAt(const char* message, int32_t file, int32_t line) {

@@ -63,21 +63,21 @@ class Preprocessor {
 
     void process();
     int readChar(); // next character of the input, -1 at the end of all input
-    void openSource(const char* fileName);
+    void openSource(const char* fileName, int32_t includer, int32_t line);
     int32_t enterName(const char* fileName);
     void closeFrame();
     void recordLine(int32_t file, int32_t line);
     void copyString(int quote);
     void readDirective();
     void write(int c);
-    [[noreturn]] void error(const char* message);
     [[noreturn]] void errorAt(const char* message, int32_t file, int32_t line);
     void clear();
 
     Stream* out = nullptr;
     std::vector<Frame> frames;
     SourceLines lines;
-    std::string text;      // the output while it is built
+    bool endsInFoldedBlank = false; // the output ends in a folded white-space run
+    std::string text;               // the output while it is built
     int32_t lastFile = -1; // where the last character read came from, for errors at the end
     int32_t lastLine = 0;
 };

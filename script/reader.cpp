@@ -33,6 +33,13 @@ void ScriptReader::load(Stream* source, const SourceLines* lines) {
     rewind();
 }
 
+void ScriptReader::load(const char* source, int32_t length, const SourceLines* lines) {
+    text.assign(source, source + (length > 0 ? length : 0));
+    haveSourceLines = lines != nullptr;
+    if (lines) sourceLines = *lines;
+    rewind();
+}
+
 bool ScriptReader::rewind() {
     position = 0;
     line = 1;
@@ -40,9 +47,10 @@ bool ScriptReader::rewind() {
     return !text.empty();
 }
 
-void ScriptReader::restore(const ReaderPosition& saved) {
+void ScriptReader::restore(const ReaderPosition& saved, bool keepLocation) {
     position = saved.position;
     line = saved.line;
+    if (!keepLocation) tokenStart = saved.tokenStart;
 }
 
 void ScriptReader::skipComment() {
@@ -119,7 +127,7 @@ bool ScriptReader::readFloat(float* out, bool required) {
         if (suffix == 'y') multiplier = 1.0f / preferredHeight();
         if (suffix == '%' || suffix == 'x' || suffix == 'y') token[--length] = 0;
         if (length > 0) {
-            *out = float(atof(token)) * multiplier;
+            *out = float(parseDecimal(token)) * multiplier;
             return true;
         }
     }

@@ -21,8 +21,9 @@
 class Stream;
 
 struct ReaderPosition {
-    int32_t position = 0; // offset in the text
-    int32_t line = 1;     // reader's own line count
+    int32_t position = 0;   // offset in the text
+    int32_t line = 1;       // reader's own line count
+    int32_t tokenStart = 0; // start of the last token consumed, where errors are located
 };
 
 class ScriptReader {
@@ -31,11 +32,13 @@ class ScriptReader {
 
     // Copies the text from the stream's current position to its end; lines may be null.
     void load(Stream* text, const SourceLines* lines);
+    void load(const char* text, int32_t size, const SourceLines* lines);
     bool rewind(); // false when there is no text
 
-    ReaderPosition save() const { return {position, line}; }
-    // Goes back to a saved position. Errors keep pointing at the last token looked at.
-    void restore(const ReaderPosition& saved);
+    ReaderPosition save() const { return {position, line, tokenStart}; }
+    // Goes back to a saved position. With keepLocation, errors raised next still point at
+    // the token just looked at (the word that was not what the grammar wanted).
+    void restore(const ReaderPosition& saved, bool keepLocation = false);
 
     // One token into buffer (at most max characters, always terminated; the rest of a
     // longer token is skipped). False at the end of the text.
