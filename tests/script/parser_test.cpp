@@ -357,6 +357,49 @@ TEST_F(ParserTest, errorsNameTheSourceFileAndLine) {
                                "in file 'script'\n\ncommand expected");
 }
 
+// Errors of every stage, each from a script file: the frame names the line of the token the
+// error is about and the file it came from.
+TEST_F(ParserTest, errorsOfEveryStageNameTheirSource) {
+    writeTextFile("lib", "effect a is clear\n"
+                         "macro m\n"
+                         "  runs for 1 seconds\n"
+                         "  wait for 2 seconds\n"
+                         "endmacro\n");
+    struct Case {
+        const char* script;
+        const char* expected; // line, file and message
+    };
+    const Case cases[] = {
+        {"#include lib\ndemo\n at second 0 start a\n and play m\nenddemo\n",
+         "(line 4) in 'lib': macro runs longer (2.00 secs) than it's defined (1.00 secs)"},
+        {"#include lib\ndemo\n at order 300\n start a\nenddemo\n",
+         "(line 3) in 'script': illegal order number 300"},
+        {"#include lib\ndemo\n at second 0 start a\n and set a.text to "
+         "\"broken\nstring\"\nenddemo\n",
+         "(line 4) in 'script': End of line/file within string encountered!"},
+        {"#include lib\n\ndemo at second 0\n start a vp\n  nowhere\nenddemo\n",
+         "(line 5) in 'script': couldn't find viewport 'nowhere'"},
+        {"#include lib\ndemo\n\nenddemo\n", "(line 4) in 'script': nothing will ever happen\n"},
+        {"#include lib\ndemo\n at second 0\n", "(line 3) in 'script': syntax error"},
+        {"#include lib\ndemo runs\n  for 1 bananas\n at second 0 start a\nenddemo\n",
+         "(line 2) in 'script': syntax error"},
+    };
+    for (const Case& c : cases) {
+        writeTextFile("script", c.script);
+        std::string message = sourceErrorOf();
+        size_t lineEnd = message.find(") near '");
+        size_t fileStart = message.find("':\nin file '");
+        size_t body = message.find("'\n\n", fileStart + 1);
+        ASSERT_NE(lineEnd, std::string::npos) << message;
+        ASSERT_NE(fileStart, std::string::npos) << message;
+        ASSERT_NE(body, std::string::npos) << message;
+        std::string shortForm = message.substr(21, lineEnd - 20) + " in '" +
+                                message.substr(fileStart + 12, body - fileStart - 12) +
+                                "': " + message.substr(body + 3);
+        EXPECT_EQ(shortForm, c.expected) << c.script;
+    }
+}
+
 // About 2,000 lines over three files: nested includes, macros playing macros.
 TEST_F(ParserTest, largeScriptWithNestedIncludesAndMacrosParses) {
     const int kEffectCount = 300, kMacroCount = 50;
