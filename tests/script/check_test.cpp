@@ -92,6 +92,7 @@ const char kScript[] = "; test production\n"
                        "enddemo\n";
 
 TEST(Check, printsTheTimelineInItsSortedOrder) {
+    OwnFolder folder;
     std::string output;
     {
         Production production("prod", kScript);
@@ -161,6 +162,7 @@ void checkIn(const char* name, const std::string& script) {
 
 TEST(CheckDeathTest, errorsGoToStandardErrorWithStatusOne) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    OwnFolder folder;
     EXPECT_EXIT(checkIn("ghost", "set tune to dali.xm\neffect a is clear\ndemo\n"
                                  " at second 0 start ghost\nenddemo\n"),
                 testing::ExitedWithCode(1),

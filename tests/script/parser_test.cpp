@@ -64,6 +64,7 @@ class ParserTest : public testing::Test {
         destroyEffects();
         setScriptMessagePump(nullptr);
     }
+    OwnFolder folder;
 };
 
 const char* kEffects = "effect a is clear effect b is fade effect c is image effect d is lofi ";

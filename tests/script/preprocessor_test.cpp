@@ -36,6 +36,7 @@ std::string errorOf(const std::string& text) {
 class PreprocessorTest : public testing::Test {
   protected:
     void SetUp() override { initFileSystem(); }
+    OwnFolder folder;
 };
 
 TEST_F(PreprocessorTest, lowerCasesOutsideQuotesOnly) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -23,6 +24,23 @@ inline void writeTextFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
 }
+
+// Moves the running test into a folder of its own, named after the test, for the object's
+// lifetime: ctest runs the cases of one program side by side in one working folder, and the
+// tests write files with the same names ("script", includes).
+struct OwnFolder {
+    OwnFolder() : home(std::filesystem::current_path()) {
+        const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+        std::filesystem::path folder =
+            home / (std::string(info->test_suite_name()) + "." + info->name());
+        std::filesystem::create_directories(folder);
+        std::filesystem::current_path(folder);
+    }
+    ~OwnFolder() { std::filesystem::current_path(home); }
+    OwnFolder(const OwnFolder&) = delete;
+    OwnFolder& operator=(const OwnFolder&) = delete;
+    std::filesystem::path home;
+};
 
 // Runs body in a death-test child that must leave through fatal with status 1, and returns
 // the message that fatal logged ("" when the log holds none).
