@@ -14,6 +14,8 @@
 // main thread only.
 #pragma once
 
+#include "data/archive.h"
+
 #include <cstdint>
 
 class Stream;
@@ -21,6 +23,8 @@ class Stream;
 class NamedCache {
   public:
     NamedCache();
+    NamedCache(const NamedCache&) = delete;
+    NamedCache& operator=(const NamedCache&) = delete;
     virtual int32_t load(const char* name, void** object, int32_t* size) = 0; // 1 on success
     virtual void unload(void*& object) = 0;
     virtual ~NamedCache();
@@ -37,7 +41,16 @@ class NamedCache {
     Impl* impl;
 };
 
-class FileSystem;
+// The process-wide file cache: load opens a request (alternatives, resources, disk,
+// archives), unload deletes the stream. Holds the set of all archives.
+class FileSystem : public NamedCache {
+  public:
+    int32_t load(const char* name, void** object, int32_t* size) override;
+    void unload(void*& object) override;
+    ~FileSystem() override;
+
+    ArchiveSet archives;
+};
 
 // Process-wide file system; both are idempotent.
 void initFileSystem();

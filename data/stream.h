@@ -9,6 +9,9 @@
 // Concrete streams: `FileStream` (a file on disk), `MemoryStream` (a fixed block; also over
 // the embedded resources), `WindowStream` (a range of a parent stream) and
 // `PagedMemoryStream` (grows in 64 KiB pages).
+//
+// Buffers that a MemoryStream owns come from malloc and are freed with free: a buffer handed
+// over with attach(..., true) must be malloc'd, and one taken with detach is the caller's to free.
 #pragma once
 
 #include <cstdint>
@@ -96,8 +99,15 @@ class FileStream : public Stream {
     bool isOpen() const { return file != nullptr; }
 
   private:
+    // stdio needs a seek between a read and a write on the same file.
+    enum class LastAccess { none, read, write };
     FILE* file = nullptr;
+    LastAccess lastAccess = LastAccess::none;
 };
+
+// Finds an existing file whose path matches name without regard to case, component by
+// component ("\\" counts as "/"). Writes the path found into out; false when there is none.
+bool findFileIgnoringCase(const char* name, char* out, int32_t capacity);
 
 class MemoryStream : public Stream {
   public:
