@@ -270,14 +270,14 @@ uint32_t Script::readEnd(uint32_t start, uint32_t fallback) {
     return end;
 }
 
-void Script::readPropertyWord(char* effectName, char* property) {
+void Script::readPropertyWord(char (&effectName)[64], char (&property)[64]) {
     char word[ScriptReader::kIdentLength + 1];
     textReader.readIdent(word, true);
     char* dot = strchr(word, '.');
     if (!dot) textReader.parseError("property identifier (<ident>.<ident>) expected");
     *dot = 0;
-    strcpy(effectName, word);
-    strcpy(property, dot + 1);
+    copyName(effectName, word);
+    copyName(property, dot + 1);
 }
 
 void Script::startCommand(uint32_t t) {

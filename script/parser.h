@@ -128,7 +128,7 @@ class Script {
     // Returns false (nothing consumed) when the next word is not a command.
     bool readCommand(uint32_t t, uint32_t now, uint32_t* result);
     uint32_t readEnd(uint32_t start, uint32_t fallback);
-    void readPropertyWord(char* effectName, char* property);
+    void readPropertyWord(char (&effectName)[64], char (&property)[64]);
     void startCommand(uint32_t t);
     bool stopCommand(uint32_t t);
     uint32_t fadeCommand(uint32_t t);
