@@ -1,0 +1,139 @@
+// The script check: start-up's loading steps without a window, then the timeline as text.
+#include "shell/check.h"
+
+#include "data/filesystem.h"
+#include "data/stream.h"
+#include "effects/effect.h"
+#include "platform/config.h"
+#include "platform/log.h"
+#include "platform/music/music.h"
+#include "script/parser.h"
+#include "script/preprocessor.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+int tuneType(const char* name) {
+    if (strstr(name, ".xm")) return kTuneXm;
+    if (strstr(name, ".it")) return kTuneIt;
+    if (strstr(name, ".mp3")) return kTuneMp3;
+    return kTuneUnknown;
+}
+
+void loadTune() {
+    int32_t size = 0;
+    Stream* file = openFile(configValues.tune, &size);
+    if (!file) fatal("tune not found: %s\n", configValues.tune);
+    void* data = malloc(size_t(size > 0 ? size : 1));
+    if (!data) fatal("tune not found: %s\n", configValues.tune);
+    int32_t got = size > 0 ? file->read(data, size) : 0;
+    closeFile(file);
+    int result = tmxLoadMem(data, uint32_t(got > 0 ? got : 0), tuneType(configValues.tune));
+    free(data);
+    if (result != 0)
+        fatal("we have some serious problems with our tune '%s': tmxLoadMem returned %d",
+              configValues.tune, result);
+}
+
+void printTime(Script& script, FILE* out, int64_t time) {
+    if (time < 0) {
+        fputs("first", out);
+        return;
+    }
+    if (time == Script::kNever) {
+        fputs("never", out);
+        return;
+    }
+    uint32_t position = script.times().timeToPosition(uint32_t(time));
+    fprintf(out, "%.3fs %u/%u/%u", double(time) / 65536.0, (position >> 16) & 255,
+            (position >> 8) & 255, position & 255);
+}
+
+} // namespace
+
+void printTimeline(Script& script, FILE* out) {
+    fprintf(out,
+            "script: %d globals, %d effects, %d targets, %d viewports, %d macros, "
+            "%d bindings, %d events, %d fades, %d actions\n",
+            int(script.globals().size()), int(script.effects().size()),
+            int(script.targets().size()), int(script.viewports().size()),
+            int(script.macros().size()), int(script.bindings().size()), int(script.events().size()),
+            int(script.fades().size()), int(script.actions().size()));
+    fputs("demo end ", out);
+    printTime(script, out, script.demoEnd());
+    fputc('\n', out);
+    for (const GlobalSetting& setting : script.globals())
+        fprintf(out, "set %s \"%s\"\n", setting.key, setting.value);
+    for (const TargetDecl& target : script.targets())
+        fprintf(out, "target %s %.3f %.3f\n", target.name, target.width, target.height);
+    for (const ViewportDecl& viewport : script.viewports())
+        fprintf(out, "viewport %s %.3f %.3f %.3f %.3f target %s\n", viewport.name, viewport.x,
+                viewport.y, viewport.width, viewport.height,
+                script.targets()[size_t(viewport.target)].name);
+    for (const EffectDecl& effect : script.effects())
+        fprintf(out, "effect %s is %s\n", effect.instanceName, effect.className);
+    for (const BindingDecl& binding : script.bindings())
+        fprintf(out, "bind %s to %s\n", binding.bound, binding.target);
+    for (const MacroDecl& macro : script.macros())
+        fprintf(out, "macro %s\n", macro.name);
+    for (const Event& event : script.events()) {
+        fputs("event ", out);
+        printTime(script, out, event.time);
+        if (event.effect < 0)
+            fprintf(out, " die \"%s\"\n", event.value);
+        else
+            fprintf(out, " %s.%s \"%s\"\n", script.effects()[size_t(event.effect)].instanceName,
+                    event.property, event.value);
+    }
+    for (const Fade& fade : script.fades()) {
+        fputs("fade ", out);
+        printTime(script, out, fade.start);
+        fputs(" until ", out);
+        printTime(script, out, fade.end);
+        fprintf(out, " %s.%s from %.3f to %.3f exponent %.3f\n",
+                script.effects()[size_t(fade.effect)].instanceName, fade.property, fade.from,
+                fade.to, fade.exponent);
+    }
+    for (const Action& action : script.actions()) {
+        fputs("action ", out);
+        printTime(script, out, action.start);
+        fputs(" until ", out);
+        printTime(script, out, action.end);
+        fprintf(out, " %s z %d vp %s\n", script.effects()[size_t(action.effect)].instanceName,
+                action.z, script.viewports()[size_t(action.viewport)].name);
+    }
+}
+
+int runCheck(void (*applyConfigKey)(const char* key, const char* value)) {
+    setErrorDialogEnabled(false);
+    initFileSystem();
+
+    Preprocessor preprocessor;
+    if (!preprocessor.run("script")) fatal("out of memory while reading the script\n");
+    preprocessor.output()->seek(0);
+    Script script(preprocessor.output(), &preprocessor.sourceLines());
+    script.parse(true);
+    if (applyConfigKey) script.forEachGlobal(applyConfigKey);
+    // The screen size of the build pass: the preferred resolution, as the launch dialog
+    // would offer it by default.
+    if (configValues.xres <= 0) configValues.xres = int32_t(preferredWidth());
+    if (configValues.yres <= 0) configValues.yres = int32_t(preferredHeight());
+
+    static SoundSettings settings;
+    settings.noSound = 1;
+    tmxInit(&settings);
+    loadTune();
+
+    createEffect("tmx", "tmxcontrol");
+    script.parse(false);
+    printTimeline(script, stdout);
+    fflush(stdout);
+
+    tmxFree();
+    tmxClose();
+    destroyEffects();
+    closeFileSystem();
+    return 0;
+}
