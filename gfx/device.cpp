@@ -135,15 +135,19 @@ RenderTarget* newTarget(const char* name, int32_t width, int32_t height) {
     return target;
 }
 
+void freeTarget(RenderTarget* target) {
+    if (target->surface) target->surface->Release();
+    if (target->depthEntry && deviceContext.depthPool)
+        deviceContext.depthPool->release(target->depthEntry);
+    if (target->textureId && hasResourceManager()) removeResource(target->textureId);
+    delete target;
+}
+
 void freeTargets() {
     RenderTarget* target = deviceContext.targets;
     while (target) {
         RenderTarget* next = target->next;
-        if (target->surface) target->surface->Release();
-        if (target->depthEntry && deviceContext.depthPool)
-            deviceContext.depthPool->release(target->depthEntry);
-        if (target->textureId && hasResourceManager()) removeResource(target->textureId);
-        delete target;
+        freeTarget(target);
         target = next;
     }
     deviceContext.targets = nullptr;
@@ -353,6 +357,23 @@ RenderTarget* findRenderTarget(const char* name) {
     for (RenderTarget* t = deviceContext.targets; t; t = t->next)
         if (strcmp(t->name, wanted) == 0) return t;
     return nullptr;
+}
+
+void destroyRenderTarget(const char* name) {
+    DeviceContext& c = deviceContext;
+    RenderTarget* target = name ? findRenderTarget(name) : nullptr;
+    if (!target || target == c.primary) return;
+    if (target == c.current) setRenderTarget(c.primary, true);
+    for (RenderTarget** link = &c.targets; *link; link = &(*link)->next) {
+        if (*link != target) continue;
+        *link = target->next;
+        break;
+    }
+    freeTarget(target);
+}
+
+int32_t depthBufferCount() {
+    return deviceContext.depthPool ? deviceContext.depthPool->count() : 0;
 }
 
 RenderTarget* renderTargets() {

@@ -81,6 +81,9 @@ uint32_t blendStageCount();            // texture blend stages the device offers
 RenderTarget* createRenderTexture(int32_t width, int32_t height, const char* name,
                                   bool withDepth);
 RenderTarget* findRenderTarget(const char* name); // null name: the current target
+// Frees a texture target (not "primary") and lets go of its shared depth buffer.
+void destroyRenderTarget(const char* name);
+int32_t depthBufferCount(); // shared depth buffers in the pool
 RenderTarget* renderTargets();                    // head of the list, newest first
 // Called for every render-to-texture target once it is made (and for the ones already made
 // when set): the texture pool publishes them as "rtt:" + name.

@@ -285,6 +285,10 @@ uint32_t sliceBufferCapacity(const GeometrySlice& slice) {
     return slice.shared ? slice.shared->capacity : 0;
 }
 
+uint32_t sliceBufferId(const GeometrySlice& slice) {
+    return slice.shared ? slice.shared->vb.id : 0;
+}
+
 // ---- GeometrySlice ----
 
 void GeometrySlice::create(uint32_t fvfCode, uint32_t vertexCount, bool isDynamic, uint32_t key) {

@@ -133,3 +133,4 @@ void closeGeometryCaches(); // frees every shared buffer
 int32_t sharedVertexBufferCount();
 int32_t sharedIndexBufferCount();
 uint32_t sliceBufferCapacity(const GeometrySlice& slice); // vertices of the slice's buffer
+uint32_t sliceBufferId(const GeometrySlice& slice);       // resource id of the slice's buffer
