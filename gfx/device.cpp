@@ -115,11 +115,10 @@ void setGammaRamp() {
 D3DFORMAT findDepthFormat(uint32_t adapter, uint32_t type, D3DFORMAT adapterFormat) {
     for (uint32_t f = 71; f <= 80; ++f) {
         auto format = D3DFORMAT(f);
-        if (SUCCEEDED(deviceContext.direct3d->CheckDeviceFormat(adapter, type, adapterFormat,
-                                                                D3DUSAGE_DEPTHSTENCIL,
-                                                                D3DRTYPE_SURFACE, format)) &&
-            SUCCEEDED(deviceContext.direct3d->CheckDepthStencilMatch(
-                adapter, type, adapterFormat, adapterFormat, format)))
+        if (SUCCEEDED(deviceContext.direct3d->CheckDeviceFormat(
+                adapter, type, adapterFormat, D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE, format)) &&
+            SUCCEEDED(deviceContext.direct3d->CheckDepthStencilMatch(adapter, type, adapterFormat,
+                                                                     adapterFormat, format)))
             return format;
     }
     fatal("No suitable Depth Buffer Format found");
@@ -161,8 +160,10 @@ void textureSizeFor(int32_t width, int32_t height, uint32_t* outWidth, uint32_t*
     const D3DCAPS8& caps = deviceContext.caps;
     if (caps.TextureCaps & (D3DPTEXTURECAPS_POW2 | D3DPTEXTURECAPS_SQUAREONLY)) {
         uint32_t pw = 1, ph = 1;
-        while (pw < w) pw <<= 1;
-        while (ph < h) ph <<= 1;
+        while (pw < w)
+            pw <<= 1;
+        while (ph < h)
+            ph <<= 1;
         w = pw;
         h = ph;
     }
@@ -194,8 +195,10 @@ void openScene() {
 
 void closeScene(const char* failure) {
     if (!deviceContext.sceneOpen) return;
-    if (FAILED(deviceContext.device->EndScene())) logf("%s", failure);
-    else deviceContext.sceneOpen = false;
+    if (FAILED(deviceContext.device->EndScene()))
+        logf("%s", failure);
+    else
+        deviceContext.sceneOpen = false;
 }
 
 } // namespace
@@ -204,9 +207,16 @@ void closeScene(const char* failure) {
 
 void initDevice(GpuSystem* direct3d, void* mainWindow) {
     DeviceContext& c = deviceContext;
+    if (c.device) closeDevice();
+    void (*publish)(RenderTarget*) = c.publish;
+    void (*flip)() = c.flipTextures;
+    c = DeviceContext{};
+    c.publish = publish;
+    c.flipTextures = flip;
     c.direct3d = direct3d;
     AdapterInfo* info = adapterInfo(deviceSettings.adapter);
-    if (!direct3d || !info) fatal("DCTX: no adapter %d to create the device on", deviceSettings.adapter);
+    if (!direct3d || !info)
+        fatal("DCTX: no adapter %d to create the device on", deviceSettings.adapter);
     c.adapter = uint32_t(deviceSettings.adapter);
     c.deviceType = chooseDeviceType(info);
     DeviceTypeInfo& record = info->deviceTypes[c.deviceType - 1];
@@ -244,8 +254,8 @@ void initDevice(GpuSystem* direct3d, void* mainWindow) {
                                                 D3DMULTISAMPLE_NONE, &c.depthBuffer),
             "ZBuffer create FAILED", true);
 
-    c.viewport = Viewport{0, 0, configValues.xres, configValues.yres, configValues.xres,
-                          configValues.yres};
+    c.viewport =
+        Viewport{0, 0, configValues.xres, configValues.yres, configValues.xres, configValues.yres};
     c.primary = newTarget("primary", configValues.xres, configValues.yres);
     c.primary->surface = c.backBuffer;
     c.backBuffer->AddRef();
@@ -264,8 +274,7 @@ void initDevice(GpuSystem* direct3d, void* mainWindow) {
 
 void closeDevice() {
     DeviceContext& c = deviceContext;
-    if (!c.device) return;
-    closeScene("DCTX: device->EndScene() failed\n");
+    if (c.device) closeScene("DCTX: device->EndScene() failed\n");
     closeGeometryCaches();
     freeTargets();
     if (c.depthPool) c.depthPool->releaseAll();
@@ -277,12 +286,11 @@ void closeDevice() {
     freeVertexShaders();
     resourceClose();
     freeScratchBuffers();
-    c.device->Release();
+    if (c.device) c.device->Release();
     c.device = nullptr;
     if (c.direct3d) c.direct3d->Release();
     c.direct3d = nullptr;
-    c.sceneOpen = false;
-    c.publish = nullptr;
+    c = DeviceContext{}; // a later initDevice starts from nothing
 }
 
 void closeDeviceOnFatal() {
@@ -315,8 +323,7 @@ uint32_t blendStageCount() {
 
 // ---- Targets ----
 
-RenderTarget* createRenderTexture(int32_t width, int32_t height, const char* name,
-                                  bool withDepth) {
+RenderTarget* createRenderTexture(int32_t width, int32_t height, const char* name, bool withDepth) {
     DeviceContext& c = deviceContext;
     if (RenderTarget* existing = findRenderTarget(name)) return existing;
     uint32_t w = 0, h = 0;
@@ -324,9 +331,9 @@ RenderTarget* createRenderTexture(int32_t width, int32_t height, const char* nam
     D3DFORMAT format = screenFormat.format == D3DFMT_R5G6B5 ? D3DFMT_R5G6B5 : D3DFMT_X8R8G8B8;
     resourceManagerDiscardBytes(0);
     GpuTexture* texture = nullptr;
-    checkDx(c.device->CreateTexture(w, h, 1, D3DUSAGE_RENDERTARGET, format, D3DPOOL_DEFAULT,
-                                    &texture),
-            "CreateTexture FAILED", true);
+    checkDx(
+        c.device->CreateTexture(w, h, 1, D3DUSAGE_RENDERTARGET, format, D3DPOOL_DEFAULT, &texture),
+        "CreateTexture FAILED", true);
     uint32_t id = addResource(texture);
     GpuSurface* surface = nullptr;
     checkDx(texture->GetSurfaceLevel(0, &surface), "GetSurfaceLevel FAILED", true);
@@ -416,7 +423,8 @@ void setRenderTarget(RenderTarget* target, bool force) {
         GpuSurface* colour = renderTargetSurface(target);
         GpuSurface* depth = c.depthBuffer;
         if (target->depthEntry) depth = resourceSurface(target->depthEntry->resourceId);
-        if (!colour || FAILED(c.device->SetRenderTarget(colour, target->hasDepth ? depth : nullptr)))
+        if (!colour ||
+            FAILED(c.device->SetRenderTarget(colour, target->hasDepth ? depth : nullptr)))
             logf("DCTX: d3ddev->SetRenderTarget() failed\n");
         else
             mirrorDeviceViewport();
@@ -466,8 +474,8 @@ void clear(uint32_t flags, D3DCOLOR colour, float z, uint32_t stencil) {
     openScene();
     bool wholeSurface = target != c.primary;
     if (wholeSurface) {
-        D3DVIEWPORT8 full{0, 0, uint32_t(target->surfaceWidth), uint32_t(target->surfaceHeight),
-                          0.0f, 1.0f};
+        D3DVIEWPORT8 full{
+            0, 0, uint32_t(target->surfaceWidth), uint32_t(target->surfaceHeight), 0.0f, 1.0f};
         if (FAILED(c.device->SetViewport(&full)))
             logf("DCTX: device->SetViewport failed in clear\n");
     }
@@ -475,8 +483,8 @@ void clear(uint32_t flags, D3DCOLOR colour, float z, uint32_t stencil) {
         logf("DCTX: device->Clear() failed\n");
     if (wholeSurface) {
         const Viewport& v = c.viewport;
-        D3DVIEWPORT8 back{uint32_t(v.left), uint32_t(v.top), uint32_t(v.width),
-                          uint32_t(v.height), 0.0f, 1.0f};
+        D3DVIEWPORT8 back{
+            uint32_t(v.left), uint32_t(v.top), uint32_t(v.width), uint32_t(v.height), 0.0f, 1.0f};
         if (FAILED(c.device->SetViewport(&back)))
             logf("DCTX: device->SetViewport failed in clear\n");
     }
@@ -515,13 +523,21 @@ void present(const RECT* destRect, void* windowOverride) {
     HRESULT hr = c.device->TestCooperativeLevel();
     while (hr == D3DERR_DEVICELOST) {
         if (deviceSettings.pumpMessages) deviceSettings.pumpMessages();
+        if (!c.device) return; // the pump ended the program's device
         hr = c.device->TestCooperativeLevel();
     }
-    if (hr == D3DERR_DEVICENOTRESET) recoverDevice();
-    else if (FAILED(hr)) checkDx(hr, "TestCooperativeLevel failed", true);
+    if (hr == D3DERR_DEVICENOTRESET)
+        recoverDevice();
+    else if (FAILED(hr))
+        checkDx(hr, "TestCooperativeLevel failed", true);
     closeScene("DCTX: device->EndScene() failed\n");
     c.device->Present(nullptr, destRect, windowOverride, nullptr);
     setRenderTarget(c.primary, true);
+    if (c.flipTextures) c.flipTextures();
+}
+
+void setTextureFlipHook(void (*flip)()) {
+    deviceContext.flipTextures = flip;
 }
 
 bool captureFrame(const char* path, bool now) {

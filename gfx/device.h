@@ -30,9 +30,9 @@ struct Texture;
 // What start-up chooses before `initDevice` (launch dialog or command line). The screen size
 // comes from configValues.xres/yres and configValues.windowed.
 struct DeviceSettings {
-    int32_t adapter = 0;         // index into the enumeration's adapter list
-    int32_t mode = 0;            // index into the chosen adapter's kept modes (full screen)
-    int32_t notrilin = 0;        // 1: point mip filtering instead of linear
+    int32_t adapter = 0;              // index into the enumeration's adapter list
+    int32_t mode = 0;                 // index into the chosen adapter's kept modes (full screen)
+    int32_t notrilin = 0;             // 1: point mip filtering instead of linear
     void (*pumpMessages)() = nullptr; // called while the device is lost in `present`
 };
 extern DeviceSettings deviceSettings;
@@ -47,15 +47,15 @@ extern ScreenFormat screenFormat;
 struct DepthEntry; // a shared depth buffer of one surface size
 
 struct RenderTarget {
-    GpuSurface* surface = nullptr;      // "primary": the back buffer; texture targets: null
-    DepthEntry* depthEntry = nullptr;   // shared depth buffer; null for "primary"
-    Texture* texture = nullptr;         // texture layer object, null until it exists
-    uint32_t textureId = 0;             // resource id of the device texture (texture targets)
+    GpuSurface* surface = nullptr;    // "primary": the back buffer; texture targets: null
+    DepthEntry* depthEntry = nullptr; // shared depth buffer; null for "primary"
+    Texture* texture = nullptr;       // texture layer object, null until it exists
+    uint32_t textureId = 0;           // resource id of the device texture (texture targets)
     char name[64] = {};
-    int32_t width = 0, height = 0;      // as requested
+    int32_t width = 0, height = 0;               // as requested
     int32_t surfaceWidth = 0, surfaceHeight = 0; // as created
     int32_t hasDepth = 0;
-    RenderTarget* next = nullptr;       // list, newest first
+    RenderTarget* next = nullptr; // list, newest first
 };
 
 // The current viewport in pixels of the current target; right = left + width,
@@ -73,18 +73,17 @@ void closeDevice();
 void closeDeviceOnFatal();
 bool hasDevice();
 
-GpuDevice* dxDevice();                 // null before initDevice
-const D3DCAPS8& deviceCaps();          // caps of the device-type record the device runs on
-uint32_t blendStageCount();            // texture blend stages the device offers (at least 1)
+GpuDevice* dxDevice();        // null before initDevice
+const D3DCAPS8& deviceCaps(); // caps of the device-type record the device runs on
+uint32_t blendStageCount();   // texture blend stages the device offers (at least 1)
 
 // ---- Targets and viewports ----
-RenderTarget* createRenderTexture(int32_t width, int32_t height, const char* name,
-                                  bool withDepth);
+RenderTarget* createRenderTexture(int32_t width, int32_t height, const char* name, bool withDepth);
 RenderTarget* findRenderTarget(const char* name); // null name: the current target
 // Frees a texture target (not "primary") and lets go of its shared depth buffer.
 void destroyRenderTarget(const char* name);
-int32_t depthBufferCount(); // shared depth buffers in the pool
-RenderTarget* renderTargets();                    // head of the list, newest first
+int32_t depthBufferCount();    // shared depth buffers in the pool
+RenderTarget* renderTargets(); // head of the list, newest first
 // Called for every render-to-texture target once it is made (and for the ones already made
 // when set): the texture pool publishes them as "rtt:" + name.
 void setRenderTexturePublisher(void (*publish)(RenderTarget* target));
@@ -100,6 +99,8 @@ bool sceneOpen();
 
 void clear(uint32_t flags, D3DCOLOR colour, float z = 1.0f, uint32_t stencil = 0);
 void present(const RECT* destRect = nullptr, void* windowOverride = nullptr);
+// What `present` calls last: the texture layer's flip of its double-buffered textures.
+void setTextureFlipHook(void (*flip)());
 // Writes "primary" as a PNG file when the next `present` shows it (or at once when `now`).
 bool captureFrame(const char* path, bool now = false);
 

@@ -61,11 +61,12 @@ struct DeviceContext {
     float aspect = 1.0f;
     NamedCache* depthPool = nullptr;
     void (*publish)(RenderTarget*) = nullptr;
+    void (*flipTextures)() = nullptr;
 
     StateCache cache;
-    bool softwareDevice = false;        // created with software vertex processing
-    bool softwareProcessing = false;    // switched on with setSoftwareVertexProcessing
-    bool softwareSwitchedOff = false;   // the last switch turned it off
+    bool softwareDevice = false;      // created with software vertex processing
+    bool softwareProcessing = false;  // switched on with setSoftwareVertexProcessing
+    bool softwareSwitchedOff = false; // the last switch turned it off
     std::vector<VertexShaderRecord> shaders;
     uint32_t nextShaderId = 1;
 };

@@ -111,10 +111,14 @@ void flushConstants(GpuDevice* device) {
 // Bytes of one texture coordinate set by its format bits.
 uint32_t texCoordBytes(uint32_t fvf, uint32_t set) {
     switch ((fvf >> (16 + set * 2)) & 3) {
-    case D3DFVF_TEXTUREFORMAT1: return 4;
-    case D3DFVF_TEXTUREFORMAT3: return 12;
-    case D3DFVF_TEXTUREFORMAT4: return 16;
-    default: return 8;
+    case D3DFVF_TEXTUREFORMAT1:
+        return 4;
+    case D3DFVF_TEXTUREFORMAT3:
+        return 12;
+    case D3DFVF_TEXTUREFORMAT4:
+        return 16;
+    default:
+        return 8;
     }
 }
 
@@ -125,23 +129,33 @@ void computeStrides(const std::vector<uint32_t>& tokens, uint32_t* strides) {
         uint32_t token = tokens[i];
         if (token <= 0x1FFFFFFF) continue;
         switch (token >> 29) {
-        case 1: stream = int32_t(token & 0xF); break;
+        case 1:
+            stream = int32_t(token & 0xF);
+            break;
         case 2: {
             if (stream < 0) break;
             uint32_t field = (token >> 16) & 0xF;
-            if (token & (1u << 28)) strides[stream] += 4 * field;
+            if (token & (1u << 28))
+                strides[stream] += 4 * field;
             else if (!(token & (1u << 19)))
                 strides[stream] += field == D3DVSDT_FLOAT2 || field == D3DVSDT_SHORT4 ? 8
-                                   : field == D3DVSDT_FLOAT3                        ? 12
-                                   : field == D3DVSDT_FLOAT4                        ? 16
-                                                                                    : 4;
+                                   : field == D3DVSDT_FLOAT3                          ? 12
+                                   : field == D3DVSDT_FLOAT4                          ? 16
+                                                                                      : 4;
             break;
         }
-        case 3: fatal("Tesselator streams not supported yet\n");
-        case 4: i += 4 * ((token >> 25) & 0xF); break;
-        case 5: i += (token >> 24) & 0x1F; break;
-        case 7: return;
-        default: break;
+        case 3:
+            fatal("Tesselator streams not supported yet\n");
+        case 4:
+            i += 4 * ((token >> 25) & 0xF);
+            break;
+        case 5:
+            i += (token >> 24) & 0x1F;
+            break;
+        case 7:
+            return;
+        default:
+            break;
         }
     }
 }
@@ -182,8 +196,8 @@ void resetStateCache() {
             SUCCEEDED(device->GetRenderState(D3DRENDERSTATETYPE(i), &value)))
             s.wantedRender[i] = value;
         if (device && sendableStageSlot(i) &&
-            SUCCEEDED(device->GetTextureStageState(i / 32, D3DTEXTURESTAGESTATETYPE(i % 32),
-                                                   &value)))
+            SUCCEEDED(
+                device->GetTextureStageState(i / 32, D3DTEXTURESTAGESTATETYPE(i % 32), &value)))
             s.wantedStage[i] = value;
     }
 }
@@ -277,28 +291,79 @@ void resetDeviceState() {
     setTransform(D3DTS_WORLD, identity);
     setTransform(D3DTS_VIEW, identity);
     setTransform(D3DTS_PROJECTION, identity);
-    const uint32_t renderStates[] = {D3DRS_ZENABLE, D3DZB_TRUE, D3DRS_ZWRITEENABLE, 1,
-                                     D3DRS_ZFUNC, D3DCMP_LESS, D3DRS_FILLMODE, D3DFILL_SOLID,
-                                     D3DRS_SHADEMODE, D3DSHADE_GOURAUD, D3DRS_DITHERENABLE, 1,
-                                     D3DRS_SPECULARENABLE, 0, D3DRS_ALPHABLENDENABLE, 0,
-                                     D3DRS_SRCBLEND, D3DBLEND_ONE, D3DRS_DESTBLEND, D3DBLEND_ZERO,
-                                     D3DRS_CLIPPING, 1, D3DRS_LIGHTING, 0,
-                                     D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_COLOR1,
-                                     D3DRS_CULLMODE, D3DCULL_NONE, 0, 0};
+    const uint32_t renderStates[] = {D3DRS_ZENABLE,
+                                     D3DZB_TRUE,
+                                     D3DRS_ZWRITEENABLE,
+                                     1,
+                                     D3DRS_ZFUNC,
+                                     D3DCMP_LESS,
+                                     D3DRS_FILLMODE,
+                                     D3DFILL_SOLID,
+                                     D3DRS_SHADEMODE,
+                                     D3DSHADE_GOURAUD,
+                                     D3DRS_DITHERENABLE,
+                                     1,
+                                     D3DRS_SPECULARENABLE,
+                                     0,
+                                     D3DRS_ALPHABLENDENABLE,
+                                     0,
+                                     D3DRS_SRCBLEND,
+                                     D3DBLEND_ONE,
+                                     D3DRS_DESTBLEND,
+                                     D3DBLEND_ZERO,
+                                     D3DRS_CLIPPING,
+                                     1,
+                                     D3DRS_LIGHTING,
+                                     0,
+                                     D3DRS_DIFFUSEMATERIALSOURCE,
+                                     D3DMCS_COLOR1,
+                                     D3DRS_CULLMODE,
+                                     D3DCULL_NONE,
+                                     0,
+                                     0};
     setRenderStates(renderStates);
     uint32_t mip = deviceSettings.notrilin ? D3DTEXF_POINT : D3DTEXF_LINEAR;
-    const uint32_t stage0[] = {D3DTSS_COLOROP, D3DTOP_MODULATE, D3DTSS_COLORARG1, D3DTA_TEXTURE,
-                               D3DTSS_COLORARG2, D3DTA_DIFFUSE, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1,
-                               D3DTSS_ALPHAARG1, D3DTA_DIFFUSE, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE,
-                               D3DTSS_MINFILTER, D3DTEXF_LINEAR, D3DTSS_MAGFILTER, D3DTEXF_LINEAR,
-                               D3DTSS_MIPFILTER, mip, D3DTSS_TEXCOORDINDEX, 0,
-                               D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE,
-                               D3DTSS_ADDRESSU, D3DTADDRESS_WRAP, D3DTSS_ADDRESSV, D3DTADDRESS_WRAP,
-                               0, 0};
+    const uint32_t stage0[] = {D3DTSS_COLOROP,
+                               D3DTOP_MODULATE,
+                               D3DTSS_COLORARG1,
+                               D3DTA_TEXTURE,
+                               D3DTSS_COLORARG2,
+                               D3DTA_DIFFUSE,
+                               D3DTSS_ALPHAOP,
+                               D3DTOP_SELECTARG1,
+                               D3DTSS_ALPHAARG1,
+                               D3DTA_DIFFUSE,
+                               D3DTSS_ALPHAARG2,
+                               D3DTA_DIFFUSE,
+                               D3DTSS_MINFILTER,
+                               D3DTEXF_LINEAR,
+                               D3DTSS_MAGFILTER,
+                               D3DTEXF_LINEAR,
+                               D3DTSS_MIPFILTER,
+                               mip,
+                               D3DTSS_TEXCOORDINDEX,
+                               0,
+                               D3DTSS_TEXTURETRANSFORMFLAGS,
+                               D3DTTFF_DISABLE,
+                               D3DTSS_ADDRESSU,
+                               D3DTADDRESS_WRAP,
+                               D3DTSS_ADDRESSV,
+                               D3DTADDRESS_WRAP,
+                               0,
+                               0};
     setStageStates(0, stage0);
-    const uint32_t later[] = {D3DTSS_COLOROP, D3DTOP_DISABLE, D3DTSS_ALPHAOP, D3DTOP_DISABLE,
-                              D3DTSS_MINFILTER, D3DTEXF_LINEAR, D3DTSS_MAGFILTER, D3DTEXF_LINEAR,
-                              D3DTSS_MIPFILTER, mip, 0, 0};
+    const uint32_t later[] = {D3DTSS_COLOROP,
+                              D3DTOP_DISABLE,
+                              D3DTSS_ALPHAOP,
+                              D3DTOP_DISABLE,
+                              D3DTSS_MINFILTER,
+                              D3DTEXF_LINEAR,
+                              D3DTSS_MAGFILTER,
+                              D3DTEXF_LINEAR,
+                              D3DTSS_MIPFILTER,
+                              mip,
+                              0,
+                              0};
     for (uint32_t stage = 1; stage < blendStageCount(); ++stage)
         setStageStates(stage, later);
     flushState();

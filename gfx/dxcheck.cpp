@@ -47,9 +47,8 @@ int checkDx(HRESULT result, const char* message, bool fatalFailure) {
     const char* name = dxErrorName(result);
     logf("TOOL: dx error: %s (#0x%08x, %s)\n", text, uint32_t(result), name);
     if (outOfMemory(result)) {
-        fatal("%s", outOfMemoryAdvice(configValues.minxres, configValues.minyres,
-                                      configValues.xres, configValues.yres,
-                                      screenFormat.bitsPerPixel));
+        fatal("%s", outOfMemoryAdvice(configValues.minxres, configValues.minyres, configValues.xres,
+                                      configValues.yres, screenFormat.bitsPerPixel));
     }
     if (fatalFailure) fatal("%s (#0x%08x, %s)\n", text, uint32_t(result), name);
     return -1;

@@ -14,7 +14,7 @@
 class GpuSystem;
 
 struct DeviceTypeInfo {
-    uint32_t type = 0;     // 1 hardware, 2 reference; set when a mode is usable
+    uint32_t type = 0; // 1 hardware, 2 reference; set when a mode is usable
     D3DCAPS8 caps{};
     std::vector<D3DDISPLAYMODE> modes; // modes of the adapter list this type can use
     int32_t usable = 0;

@@ -28,8 +28,8 @@ bool hardwareShaders() {
 }
 
 // Locks `count` elements of `size` bytes from `first`; -1 means all from `first`.
-void* lockRange(GpuBuffer* buffer, uint32_t elements, uint32_t size, uint32_t first,
-                int32_t count, uint32_t flags) {
+void* lockRange(GpuBuffer* buffer, uint32_t elements, uint32_t size, uint32_t first, int32_t count,
+                uint32_t flags) {
     if (!buffer || first > elements) return nullptr;
     uint32_t n = count < 0 ? elements - first : uint32_t(count);
     if (n > elements - first) return nullptr;
@@ -61,15 +61,15 @@ void VertexBuffer::create(uint32_t fvfOrShaderId, uint32_t vertexCount, bool isD
     if (pool == D3DPOOL_DEFAULT) resourceManagerDiscardBytes(0);
     GpuVertexBuffer* created = nullptr;
     GpuDevice* device = dxDevice();
-    HRESULT hr = device ? device->CreateVertexBuffer(count * stride, usage, shader ? 0 : fvfOrShader,
-                                                     pool, &created)
+    HRESULT hr = device ? device->CreateVertexBuffer(count * stride, usage,
+                                                     shader ? 0 : fvfOrShader, pool, &created)
                         : D3DERR_INVALIDCALL;
     checkDx(hr, "CreateVertexBuffer FAILED", true);
     id = addResource(created);
 }
 
 void VertexBuffer::destroy() {
-    if (id) removeResource(id);
+    if (id && hasResourceManager()) removeResource(id);
     id = 0;
 }
 
@@ -104,17 +104,16 @@ void IndexBuffer::create(uint32_t indexCount, bool is32Bit, bool isDynamic, bool
     if (dynamic) resourceManagerDiscardBytes(0);
     GpuIndexBuffer* created = nullptr;
     GpuDevice* device = dxDevice();
-    HRESULT hr = device ? device->CreateIndexBuffer(count * (wide ? 4 : 2),
-                                                    bufferUsage(dynamic, writeOnly),
-                                                    wide ? D3DFMT_INDEX32 : D3DFMT_INDEX16, pool,
-                                                    &created)
-                        : D3DERR_INVALIDCALL;
+    HRESULT hr =
+        device ? device->CreateIndexBuffer(count * (wide ? 4 : 2), bufferUsage(dynamic, writeOnly),
+                                           wide ? D3DFMT_INDEX32 : D3DFMT_INDEX16, pool, &created)
+               : D3DERR_INVALIDCALL;
     checkDx(hr, "CreateIndexBuffer FAILED", true);
     id = addResource(created);
 }
 
 void IndexBuffer::destroy() {
-    if (id) removeResource(id);
+    if (id && hasResourceManager()) removeResource(id);
     id = 0;
 }
 

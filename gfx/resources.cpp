@@ -19,8 +19,8 @@ struct ResourceRecord {
     uint32_t kind = 0;
     int32_t keepByDriver = 0;
     bool saved = false;
-    std::vector<uint8_t> savedData;  // buffer contents (readable buffers only)
-    D3DSURFACE_DESC savedSurface;    // surfaces and level 0 of textures
+    std::vector<uint8_t> savedData; // buffer contents (readable buffers only)
+    D3DSURFACE_DESC savedSurface;   // surfaces and level 0 of textures
     D3DVERTEXBUFFER_DESC savedVertexBuffer;
     D3DINDEXBUFFER_DESC savedIndexBuffer;
     uint32_t savedLevels = 0;
@@ -55,8 +55,10 @@ uint32_t link(ResourceRecord* record) {
 }
 
 void unlink(ResourceRecord* record) {
-    if (record->previous) record->previous->next = record->next;
-    else manager->head = record->next;
+    if (record->previous)
+        record->previous->next = record->next;
+    else
+        manager->head = record->next;
     if (record->next) record->next->previous = record->previous;
     manager->byId.erase(record->id);
 }
@@ -129,8 +131,8 @@ void restoreSurface(GpuDevice* device, ResourceRecord* record) {
     const D3DSURFACE_DESC& d = record->savedSurface;
     GpuSurface* surface = nullptr;
     if ((d.Usage & D3DUSAGE_DEPTHSTENCIL) &&
-        SUCCEEDED(device->CreateDepthStencilSurface(d.Width, d.Height, d.Format,
-                                                    d.MultiSampleType, &surface))) {
+        SUCCEEDED(device->CreateDepthStencilSurface(d.Width, d.Height, d.Format, d.MultiSampleType,
+                                                    &surface))) {
         record->surface = surface;
         return;
     }
@@ -180,12 +182,22 @@ void restoreIndexBuffer(GpuDevice* device, ResourceRecord* record) {
 
 void restoreRecord(GpuDevice* device, ResourceRecord* record) {
     switch (record->kind) {
-    case kResourceSurface: restoreSurface(device, record); break;
+    case kResourceSurface:
+        restoreSurface(device, record);
+        break;
     case kResourceTexture:
-    case kResourceCubeTexture: restoreTexture(device, record); break;
-    case kResourceVertexBuffer: restoreVertexBuffer(device, record); break;
-    case kResourceIndexBuffer: restoreIndexBuffer(device, record); break;
-    default: logf("RESM: don't know how to restore #%08x\n", record->id); break;
+    case kResourceCubeTexture:
+        restoreTexture(device, record);
+        break;
+    case kResourceVertexBuffer:
+        restoreVertexBuffer(device, record);
+        break;
+    case kResourceIndexBuffer:
+        restoreIndexBuffer(device, record);
+        break;
+    default:
+        logf("RESM: don't know how to restore #%08x\n", record->id);
+        break;
     }
     freeSaved(record);
 }
@@ -209,7 +221,9 @@ D3DPOOL poolOf(GpuResource* resource, bool* known) {
         static_cast<GpuIndexBuffer*>(resource)->GetDesc(&desc);
         return desc.Pool;
     }
-    default: *known = false; return D3DPOOL_DEFAULT;
+    default:
+        *known = false;
+        return D3DPOOL_DEFAULT;
     }
 }
 

@@ -59,11 +59,11 @@ void resourceManagerDiscardBytes(uint32_t bytes);
 enum LockMode : int32_t { kLockNormal = 0, kLockDiscard = 1, kLockNoOverwrite = 2 };
 
 struct VertexBuffer {
-    uint32_t id = 0;         // resource id
+    uint32_t id = 0; // resource id
     uint32_t fvfOrShader = 0;
-    uint32_t stride = 0;     // bytes per vertex
-    uint32_t count = 0;      // vertices
-    uint32_t stream = 0;     // stream number (shader ids)
+    uint32_t stride = 0; // bytes per vertex
+    uint32_t count = 0;  // vertices
+    uint32_t stream = 0; // stream number (shader ids)
     bool dynamic = false;
     bool writeOnly = false;
 
@@ -79,8 +79,8 @@ struct VertexBuffer {
 
 struct IndexBuffer {
     uint32_t id = 0;
-    uint32_t count = 0;      // indices
-    bool wide = false;       // 32-bit indices
+    uint32_t count = 0; // indices
+    bool wide = false;  // 32-bit indices
     bool dynamic = false;
     bool writeOnly = false;
 
@@ -99,8 +99,8 @@ struct SharedIndexBuffer;
 struct GeometrySlice {
     SharedVertexBuffer* shared = nullptr;
     uint32_t fvf = 0;
-    uint32_t count = 0;   // vertices of the slice
-    uint32_t offset = 0;  // first vertex in the buffer (dynamic: set by the last lock)
+    uint32_t count = 0;  // vertices of the slice
+    uint32_t offset = 0; // first vertex in the buffer (dynamic: set by the last lock)
     bool dynamic = false;
 
     // key: a creator-chosen part of the sharing key (0 everywhere here).

@@ -226,6 +226,48 @@ TEST_F(DeviceContextTest, DrawWrappersDrawAndSkipEmptyCounts) {
     EXPECT_EQ(pixelOf(device, findRenderTarget("primary")->surface, kWidth, 30, 20), 0x0000FFu);
 }
 
+TEST_F(DeviceContextTest, ViewportIsSentAgainAfterATargetSwitch) {
+    createRenderTexture(32, 32, "t", true);
+    selectRenderTarget("primary");
+    setViewport(0, 0, 10, 10);
+    selectRenderTarget("t"); // the device now covers the whole of "t"
+    setViewport(0, 0, 10, 10);
+    D3DVIEWPORT8 vp;
+    device->GetViewport(&vp);
+    EXPECT_EQ(vp.Width, 10u);
+    EXPECT_EQ(vp.Height, 10u);
+}
+
+TEST_F(DeviceContextTest, ShaderIdDrawsThroughItsDeclaredStream) {
+    const uint32_t declaration[] = {D3DVSD_STREAM(0), D3DVSD_REG(D3DVSDE_POSITION, D3DVSDT_FLOAT3),
+                                    D3DVSD_REG(D3DVSDE_DIFFUSE, D3DVSDT_D3DCOLOR), D3DVSD_END()};
+    uint32_t id = registerVertexShader(declaration, nullptr);
+    struct Vertex {
+        float x, y, z;
+        D3DCOLOR colour;
+    };
+    VertexBuffer vb;
+    vb.create(id, 4, false, false);
+    EXPECT_EQ(vb.stride, 16u);
+    auto* v = static_cast<Vertex*>(vb.lock(0, -1, kLockNormal));
+    ASSERT_NE(v, nullptr);
+    v[0] = {-1, -1, 0.5f, 0xFF00FF00};
+    v[1] = {-1, 1, 0.5f, 0xFF00FF00};
+    v[2] = {1, 1, 0.5f, 0xFF00FF00};
+    v[3] = {1, -1, 0.5f, 0xFF00FF00};
+    vb.unlock();
+    selectRenderTarget("primary");
+    clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0);
+    resetDeviceState();
+    setStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
+    vb.use();
+    drawPrimitive(D3DPT_TRIANGLEFAN, 0, 2);
+    EXPECT_EQ(pixelOf(device, findRenderTarget("primary")->surface, kWidth, 32, 24), 0x00FF00u);
+    uint32_t shader = 0;
+    device->GetVertexShader(&shader);
+    EXPECT_EQ(shader & 1, 1u); // a device handle, not an FVF code
+}
+
 TEST(FvfStride, FollowsTheVertexFormatLayout) {
     EXPECT_EQ(fvfStride(D3DFVF_XYZ), 12u);
     EXPECT_EQ(fvfStride(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX2), 36u);

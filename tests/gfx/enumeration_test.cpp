@@ -113,8 +113,7 @@ TEST_F(Enumeration, UnsetMinimumKeepsNoModeAndUnsetMaximumKeepsAll) {
     ASSERT_EQ(adapterCount(), 1);
     EXPECT_TRUE(adapterInfo(0)->modes.empty());
     EXPECT_FALSE(adapterInfo(0)->deviceTypes[0].usable);
-    EXPECT_NE(readText("log.txt").find("ENUM:   1. Fake adapter 1 (0 modes)\n"),
-              std::string::npos);
+    EXPECT_NE(readText("log.txt").find("ENUM:   1. Fake adapter 1 (0 modes)\n"), std::string::npos);
 
     configValues.minxres = 320;
     configValues.minyres = -1;

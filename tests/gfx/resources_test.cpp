@@ -42,6 +42,9 @@ TEST_F(ResourceManagerTest, DeviceLossKeepsManagedBuffersAndRestoresReadableOnes
     fill(managed, 0x11);
     fill(writeOnly, 0x22);
     fill(readable, 0x33);
+    ASSERT_EQ(managed.buffer()->GetPool(), D3DPOOL_MANAGED);
+    ASSERT_EQ(writeOnly.buffer()->GetPool(), D3DPOOL_DEFAULT);
+    ASSERT_EQ(readable.buffer()->GetPool(), D3DPOOL_DEFAULT);
     GpuVertexBuffer* managedObject = managed.buffer();
     GpuVertexBuffer* readableObject = readable.buffer();
 
@@ -64,6 +67,30 @@ TEST_F(ResourceManagerTest, DeviceLossKeepsManagedBuffersAndRestoresReadableOnes
     // The restored buffer can be locked and drawn from again.
     EXPECT_NE(readable.lock(0, 4, kLockDiscard), nullptr);
     readable.unlock();
+}
+
+int pumped = 0;
+void countPump() {
+    ++pumped;
+}
+
+TEST_F(ResourceManagerTest, LostDevicePumpsMessagesAndResendsStatesAfterTheReset) {
+    pumped = 0;
+    deviceSettings.pumpMessages = countPump;
+    setRenderState(D3DRS_ALPHATESTENABLE, 1);
+    setRenderState(D3DRS_ALPHAREF, 0x40);
+    flushState();
+    device->SimulateDeviceLoss(2);
+    present();
+    EXPECT_EQ(pumped, 2);
+    EXPECT_EQ(device->GetResetCount(), 1u);
+    flushState();
+    uint32_t value = 0;
+    device->GetRenderState(D3DRS_ALPHATESTENABLE, &value);
+    EXPECT_EQ(value, 1u);
+    device->GetRenderState(D3DRS_ALPHAREF, &value);
+    EXPECT_EQ(value, 0x40u);
+    EXPECT_TRUE(sceneOpen());
 }
 
 TEST_F(ResourceManagerTest, TargetsAndTheirDepthBuffersComeBackAfterALoss) {
@@ -200,6 +227,78 @@ TEST_F(GeometryTest, LocksOutsideTheSliceFail) {
     EXPECT_NE(log().find("DXRC: vb lock failed\n"), std::string::npos);
     EXPECT_NE(slice.lock(5, 5), nullptr);
     slice.unlock();
+}
+
+struct ScreenVertex {
+    float x, y, z, rhw;
+    D3DCOLOR diffuse;
+};
+constexpr uint32_t kScreenFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE;
+
+uint32_t primaryPixel(GpuDevice* device, int x, int y) {
+    std::vector<uint32_t> pixels;
+    EXPECT_EQ(device->ReadSurface(findRenderTarget("primary")->surface, &pixels), D3D_OK);
+    return pixels.at(size_t(y) * DeviceFixture::kWidth + size_t(x)) & 0xFFFFFF;
+}
+
+void writeQuad(ScreenVertex* v, float x0, float y0, float x1, float y1, D3DCOLOR colour) {
+    v[0] = {x0 - 0.5f, y0 - 0.5f, 0.5f, 0.5f, colour};
+    v[1] = {x1 - 0.5f, y0 - 0.5f, 0.5f, 0.5f, colour};
+    v[2] = {x1 - 0.5f, y1 - 0.5f, 0.5f, 0.5f, colour};
+    v[3] = {x0 - 0.5f, y1 - 0.5f, 0.5f, 0.5f, colour};
+}
+
+TEST_F(GeometryTest, SlicesDrawFansAndIndexedTriangles) {
+    selectRenderTarget("primary");
+    clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0);
+    resetDeviceState();
+    setStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
+
+    // Two fans from one dynamic slice in one frame: the second lands after the first.
+    GeometrySlice fan;
+    fan.create(kScreenFvf, 4, true);
+    auto* v = static_cast<ScreenVertex*>(fan.lock());
+    ASSERT_NE(v, nullptr);
+    writeQuad(v, 0, 0, 16, 16, 0xFFFF0000);
+    fan.unlock();
+    drawPrimitive(D3DPT_TRIANGLEFAN, fan.use(), 2);
+    v = static_cast<ScreenVertex*>(fan.lock());
+    writeQuad(v, 16, 0, 32, 16, 0xFF00FF00);
+    fan.unlock();
+    uint32_t first = fan.use();
+    EXPECT_EQ(first, 4u);
+    drawPrimitive(D3DPT_TRIANGLEFAN, first, 2);
+
+    GeometrySlice quad;
+    IndexSlice indices;
+    quad.create(kScreenFvf, 4, false);
+    indices.create(6, false);
+    v = static_cast<ScreenVertex*>(quad.lock());
+    writeQuad(v, 0, 32, 16, 48, 0xFF0000FF);
+    quad.unlock();
+    uint16_t* i = indices.lock();
+    ASSERT_NE(i, nullptr);
+    const uint16_t order[6] = {0, 1, 2, 0, 2, 3};
+    memcpy(i, order, sizeof order);
+    indices.unlock();
+    uint32_t base = quad.use();
+    drawIndexed(D3DPT_TRIANGLELIST, 0, 4, indices.use(base), 2);
+
+    EXPECT_EQ(primaryPixel(device, 8, 8), 0xFF0000u);
+    EXPECT_EQ(primaryPixel(device, 24, 8), 0x00FF00u);
+    EXPECT_EQ(primaryPixel(device, 8, 40), 0x0000FFu);
+    EXPECT_EQ(primaryPixel(device, 40, 40), 0x000000u);
+    EXPECT_EQ(log().find("failed"), std::string::npos);
+}
+
+TEST_F(GeometryTest, ShutdownInEitherOrderLeavesNoWarnings) {
+    GeometrySlice a;
+    a.create(kFvf, 10, false);
+    createRenderTexture(16, 16, "t", true);
+    resourceClose(); // the order of the shutdown sequence: manager, then the device
+    closeGeometryCaches();
+    closeDevice();
+    EXPECT_EQ(log().find("warning"), std::string::npos);
 }
 
 TEST_F(GeometryTest, CachesAreEmptiedAtShutdown) {
