@@ -1,5 +1,6 @@
 #include "gfx/device.h"
 #include "gfx_fixture.h"
+#include "platform/window.h"
 
 #include <gtest/gtest.h>
 
@@ -266,6 +267,55 @@ TEST_F(DeviceContextTest, ShaderIdDrawsThroughItsDeclaredStream) {
     uint32_t shader = 0;
     device->GetVertexShader(&shader);
     EXPECT_EQ(shader & 1, 1u); // a device handle, not an FVF code
+}
+
+TEST_F(DeviceContextTest, OutOfVideoMemoryForATargetEndsWithAdvice) {
+    EXPECT_EXIT(
+        {
+            gpuInjectFault(GpuFault::OutOfVideoMemory);
+            createRenderTexture(32, 32, "big", true);
+        },
+        ::testing::ExitedWithCode(1), "Sorry, your graphics card has run out of memory");
+}
+
+TEST(DeviceStart, FailedCreationIsFatal) {
+    EXPECT_EXIT(
+        {
+            logSetFile("log.txt");
+            setErrorDialogEnabled(false);
+            configValues.xres = 64;
+            configValues.yres = 48;
+            configValues.windowed = 1;
+            GpuSystem* system = gpuCreate();
+            resourceInit();
+            enumerateAdapters(system, nullptr);
+            gpuInjectFault(GpuFault::CreateDeviceFails);
+            initDevice(system, nullptr);
+        },
+        ::testing::ExitedWithCode(1), "CreateDevice FAILED \\(#0x8876086a, D3DERR_NOTAVAILABLE\\)");
+}
+
+TEST(DeviceStart, RunsOnAHiddenDemoWindow) {
+    logSetFile("log.txt");
+    configValues = ConfigValues{};
+    configValues.xres = 80;
+    configValues.yres = 60;
+    configValues.windowed = 1;
+    ASSERT_TRUE(initVideo());
+    ASSERT_TRUE(createDemoWindow("lux32", 80, 60, true, true));
+    GpuSystem* system = gpuCreate();
+    resourceInit();
+    enumerateAdapters(system, nullptr);
+    initDevice(system, demoWindowHandle());
+    selectRenderTarget("primary");
+    clear(D3DCLEAR_TARGET, 0x102030);
+    ASSERT_TRUE(captureFrame("frame.png"));
+    present();
+    EXPECT_GT(readText("frame.png").size(), 8u);
+    EXPECT_EQ(findRenderTarget("primary")->width, 80);
+    closeDevice();
+    freeAdapters();
+    destroyDemoWindow();
 }
 
 TEST(FvfStride, FollowsTheVertexFormatLayout) {

@@ -289,6 +289,7 @@ TEST_F(GeometryTest, SlicesDrawFansAndIndexedTriangles) {
     EXPECT_EQ(primaryPixel(device, 8, 40), 0x0000FFu);
     EXPECT_EQ(primaryPixel(device, 40, 40), 0x000000u);
     EXPECT_EQ(log().find("failed"), std::string::npos);
+    EXPECT_EQ(log().find("TOOL:"), std::string::npos);
 }
 
 TEST_F(GeometryTest, ShutdownInEitherOrderLeavesNoWarnings) {
