@@ -288,7 +288,9 @@ void restartPlayback() {
     waitForPlayback();
 }
 
-void skipKeys(uint32_t pos) {
+} // namespace
+
+void handleSkipKeys(uint32_t pos) {
     // Skip forward to row 0 of the next order, only when not already at a row 0.
     if (wasKeyPressed(kKeySpace) && (pos & 0xff00) != 0) {
         uint32_t target = (pos & 0xff0000) + 0x10000;
@@ -304,8 +306,6 @@ void skipKeys(uint32_t pos) {
         logf("MAIN: new time 0x%08x\n", unsigned(tmxGetTime()));
     }
 }
-
-} // namespace
 
 void demoMain() {
     startTimelineWithProgress();
@@ -345,7 +345,7 @@ void demoMain() {
         presentFrame();
         if (offline) captureFrame(launchOptions.renderDir.c_str(), offlineFrame++);
         pumpMessages();
-        skipKeys(pos);
+        handleSkipKeys(pos);
     }
     logf("MAIN: end mainloop\n");
 }

@@ -8,6 +8,8 @@
 
 #include "shell/options.h"
 
+#include <cstdint>
+
 // Runs the whole program with the given options; returns only for the check mode.
 int luxMain(const LaunchOptions& options);
 
@@ -17,6 +19,10 @@ void demoMain();
 
 // Drains the waiting window events; a close request ends the program through demoExit.
 void pumpMessages();
+
+// The skip keys of the frame loop at song position pos: Space goes to row 0 of the next
+// order, right Alt back to row 0 of the previous one; neither acts at a row 0.
+void handleSkipKeys(uint32_t pos);
 
 // One global setting of the script: the configuration keys, ignoring other names.
 void applyConfigKey(const char* name, const char* value);

@@ -1,6 +1,7 @@
 #include "platform/config.h"
 #include "platform/log.h"
 #include "platform/music/music.h"
+#include "shell/input.h"
 #include "shell/startup.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +67,60 @@ TEST(ConfigKeys, tuneTypeComesFromTheName) {
     EXPECT_EQ(tuneTypeOf("house_lo.mp3"), kTuneMp3);
     EXPECT_EQ(tuneTypeOf("song.mod"), kTuneUnknown);
     EXPECT_EQ(tuneTypeOf("a.xm.mp3"), kTuneXm); // the first test wins
+}
+
+} // namespace
+
+namespace {
+
+void press(int code) {
+    WindowEvent event;
+    event.type = WindowEvent::KeyDown;
+    event.key = code;
+    feedInputEvent(event);
+    event.type = WindowEvent::KeyUp;
+    feedInputEvent(event);
+}
+
+TEST(SkipKeys, spaceSkipsToTheNextOrderOnlyAwayFromRowZeroAndIsConsumed) {
+    logSetFile("skip.txt");
+    initInput();
+    press(kKeySpace);
+    handleSkipKeys(0x030000); // row 0: nothing happens, the press is used up
+    EXPECT_EQ(wasKeyPressed(kKeySpace), 0);
+    press(kKeyRightAlt);
+    handleSkipKeys(0x000500); // order 0: no back skip
+    closeLog();
+    std::string log = readFile("skip.txt");
+    EXPECT_EQ(log.find("MAIN: skipping"), std::string::npos) << log;
+}
+
+TEST(SkipKeys, skipsLogTheirTargetsAndMoveTheMusic) {
+    SoundSettings settings;
+    tmxInit(&settings);
+    settings.noSound = 1;
+    ASSERT_TRUE(tmxOfflineOpen("skip.wav", &settings));
+    std::ifstream in(std::string(LUX_TEST_DATA) + "/dali.xm", std::ios::binary);
+    std::string module((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(tmxLoadMem(module.data(), uint32_t(module.size()), kTuneXm), 0);
+    tmxPlay();
+    logSetFile("skip.txt");
+    initInput();
+    press(kKeySpace);
+    handleSkipKeys(0x031005);
+    EXPECT_EQ(tmxGetPosition() >> 8, 0x0400u);
+    press(kKeyRightAlt);
+    handleSkipKeys(0x040800);
+    EXPECT_EQ(tmxGetPosition() >> 8, 0x0300u);
+    closeLog();
+    tmxOfflineClose();
+    tmxClose();
+    std::string log = readFile("skip.txt");
+    EXPECT_NE(log.find("MAIN: skipping to 0x040000\nMAIN: new time 0x"), std::string::npos) << log;
+    EXPECT_NE(log.find("MAIN: skipping back to 0x030000 (backskip can cause strange effects)\n"
+                       "MAIN: new time 0x"),
+              std::string::npos)
+        << log;
 }
 
 } // namespace
