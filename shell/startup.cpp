@@ -272,10 +272,14 @@ void demoInit() {
 
 namespace {
 
-// Offline runs advance the music clock by exactly one frame per frame.
-void advanceOfflineClock() {
+// Offline runs advance the music clock by exactly one frame per frame; returns the frame's
+// time.
+uint32_t advanceOfflineClock() {
     uint64_t step = uint64_t(offlineFrame) * 65536u / uint64_t(launchOptions.fps);
-    tmxOfflineAdvance(uint32_t(offlineFrom + step), true);
+    uint32_t time = uint32_t(offlineFrom + step);
+    // The audio of the last frame's span runs up to the end of the render.
+    tmxOfflineAdvance(time < offlineTo ? time : offlineTo, true);
+    return time;
 }
 
 void restartPlayback() {
@@ -328,14 +332,13 @@ void demoMain() {
             logf("MAIN: ESC pressed\n");
             break;
         }
-        if (offline) advanceOfflineClock();
-        int32_t now = tmxGetTime();
-        uint32_t time = now < 0 ? 0 : uint32_t(now);
-        uint32_t pos = tmxGetPosition();
-        if (offline && time >= offlineTo) {
+        if (offline && advanceOfflineClock() >= offlineTo) {
             logf("MAIN: render end reached\n");
             break;
         }
+        int32_t now = tmxGetTime();
+        uint32_t time = now < 0 ? 0 : uint32_t(now);
+        uint32_t pos = tmxGetPosition();
         if (!tickTimeline(time, pos)) {
             logf("MAIN: demo ended\n");
             if (!configValues.loop) break;
