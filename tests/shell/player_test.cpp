@@ -118,3 +118,23 @@ TEST(Player, badOptionsAreRefusedWithAMessage) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Player, defaultProductionReadsTheSameFromItsArchiveAsFromDisk) {
+    ASSERT_EQ(runPlayer(std::string("-C ") + LUX_SOURCE_DIR + "/demo --check"), 0)
+        << readFile("err.txt");
+    std::string fromDisk = readFile("out.txt");
+    EXPECT_NE(readFile("luxdebug.txt").find("NCCF: opening file 'script' from disk"),
+              std::string::npos);
+    ASSERT_EQ(runPlayer(std::string("-C ") + LUX_BINARY_DIR + "/demo --check"), 0)
+        << readFile("err.txt");
+    std::string log = readFile("luxdebug.txt");
+    EXPECT_NE(log.find("NCCF: opening file 'script' from archive 'lux32-demo'"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("NCCF: opening file 'dali.xm' from archive 'lux32-demo'"), std::string::npos);
+    EXPECT_EQ(readFile("out.txt"), fromDisk);
+    EXPECT_NE(fromDisk.find("demo end 76.800s 10/0/0"), std::string::npos) << fromDisk;
+}
+
+} // namespace
