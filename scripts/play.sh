@@ -5,4 +5,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
-exec build/lux32 -C demo "$@"
+exec build/lux32 -C build/demo "$@"

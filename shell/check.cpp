@@ -9,33 +9,12 @@
 #include "platform/music/music.h"
 #include "script/parser.h"
 #include "script/preprocessor.h"
+#include "shell/subsystems.h"
 
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-int tuneType(const char* name) {
-    if (strstr(name, ".xm")) return kTuneXm;
-    if (strstr(name, ".it")) return kTuneIt;
-    if (strstr(name, ".mp3")) return kTuneMp3;
-    return kTuneUnknown;
-}
-
-void loadTune() {
-    int32_t size = 0;
-    Stream* file = openFile(configValues.tune, &size);
-    if (!file) fatal("tune not found: %s\n", configValues.tune);
-    void* data = malloc(size_t(size > 0 ? size : 1));
-    if (!data) fatal("tune not found: %s\n", configValues.tune);
-    int32_t got = size > 0 ? file->read(data, size) : 0;
-    closeFile(file);
-    int result = tmxLoadMem(data, uint32_t(got > 0 ? got : 0), tuneType(configValues.tune));
-    free(data);
-    if (result != 0)
-        fatal("we have some serious problems with our tune '%s': tmxLoadMem returned %d",
-              configValues.tune, result);
-}
 
 void printTime(Script& script, FILE* out, int64_t time) {
     if (time < 0) {

@@ -1,0 +1,390 @@
+// Start-up, main loop and shutdown.
+//
+// Sections: configuration keys; the demo window and its events; start-up; demoInit;
+// demoMain and the frame loop; demoExit.
+#include "shell/startup.h"
+
+#include "data/filesystem.h"
+#include "data/stream.h"
+#include "effects/effect.h"
+#include "platform/config.h"
+#include "platform/log.h"
+#include "platform/music/music.h"
+#include "platform/window.h"
+#include "shell/input.h"
+#include "shell/subsystems.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+SoundSettings soundSettings;
+char titleBuffer[4096];
+constexpr const char kTitlePrefix[] = "Now playing: ";
+constexpr const char kWindowTitle[] = "Nordkessel Visual System";
+bool quitPosted = false;
+bool exiting = false;
+bool offline = false;
+uint64_t offlineFrame = 0; // frames rendered so far in an offline run
+uint32_t offlineFrom = 0;  // 1/65536 s
+uint32_t offlineTo = 0xffffffffu;
+
+uint32_t secondsToTime(double seconds) {
+    return uint32_t(seconds * 65536.0 + 0.5);
+}
+
+// ------------------------------------------------------------------------------------------
+// Configuration keys
+
+void storeInt(int32_t& field, const char* value) {
+    field = parseIntValue(value);
+}
+
+} // namespace
+
+void applyConfigKey(const char* name, const char* value) {
+    ConfigValues& c = configValues;
+    if (strcmp(name, "tune") == 0) {
+        copyName(c.tune, value);
+        for (char* p = c.tune; *p; ++p)
+            if (*p >= 'A' && *p <= 'Z') *p = char(*p - 'A' + 'a');
+    } else if (strcmp(name, "minxres") == 0) {
+        storeInt(c.minxres, value);
+    } else if (strcmp(name, "minyres") == 0) {
+        storeInt(c.minyres, value);
+    } else if (strcmp(name, "maxxres") == 0) {
+        storeInt(c.maxxres, value);
+    } else if (strcmp(name, "maxyres") == 0) {
+        storeInt(c.maxyres, value);
+    } else if (strcmp(name, "prefxres") == 0) {
+        storeInt(c.prefxres, value);
+    } else if (strcmp(name, "prefyres") == 0) {
+        storeInt(c.prefyres, value);
+    } else if (strcmp(name, "prefbpp") == 0) {
+        c.prefbpp = parseIntValue(value);
+        if (c.prefbpp % 8 != 0 || c.prefbpp < 16) {
+            logf("MAIN: preferred bit depth '%s' doesn't make sense, falling back to 16\n", value);
+            c.prefbpp = 16;
+        }
+    } else if (strcmp(name, "gamma") == 0) {
+        float gamma = parseScalar(value);
+        if (!(gamma >= 0.2f)) gamma = 0.2f; // also catches a value that is not a number
+        if (gamma > 4.0f) gamma = 4.0f;
+        c.gamma = gamma;
+    }
+}
+
+int tuneTypeOf(const char* tuneName) {
+    if (strstr(tuneName, ".xm")) return kTuneXm;
+    if (strstr(tuneName, ".it")) return kTuneIt;
+    if (strstr(tuneName, ".mp3")) return kTuneMp3;
+    return kTuneUnknown;
+}
+
+// ------------------------------------------------------------------------------------------
+// The demo window and its events
+
+namespace {
+
+void windowProcedure(const WindowEvent& event) {
+    switch (event.type) {
+    case WindowEvent::Activate:
+        configValues.active = 1;
+        wakeInput();
+        break;
+    case WindowEvent::Deactivate:
+        if (!offline) configValues.active = 0;
+        break;
+    case WindowEvent::Paint:
+        if (configValues.windowed) presentFrame();
+        break;
+    case WindowEvent::Close:
+        quitPosted = true;
+        break;
+    case WindowEvent::KeyDown:
+    case WindowEvent::KeyUp:
+    case WindowEvent::MouseMotion:
+    case WindowEvent::MouseButton:
+        feedInputEvent(event);
+        break;
+    case WindowEvent::None:
+        break;
+    }
+}
+
+void createWindow() {
+    bool windowed = configValues.windowed != 0;
+    if (!createDemoWindow(kWindowTitle, configValues.xres, configValues.yres, windowed, offline))
+        fatal("Cannot create demo window");
+    // A new window that is shown becomes the active one; a hidden offline window draws anyway.
+    configValues.active = 1;
+    logf("WNMN: output/focus window created\n");
+}
+
+void restoreScreenSaver() {
+    setScreenSaverEnabled(true);
+}
+
+// What the fatal path closes: the device, the music and the window.
+void closeForFatal() {
+    closeDeviceForFatal();
+    tmxClose();
+    destroyDemoWindow();
+}
+
+// The choices the launch dialog makes, taken from the command line and the script's
+// preferred resolution until the dialog exists.
+void chooseDisplaySettings(const LaunchOptions& options) {
+    ConfigValues& c = configValues;
+    c.windowed = options.fullscreen ? 0 : 1;
+    if (options.windowWidth) {
+        c.xres = options.windowWidth;
+        c.yres = options.windowHeight;
+    } else if (c.prefxres > 0 && c.prefyres > 0) {
+        c.xres = c.prefxres;
+        c.yres = c.prefyres;
+    } else {
+        c.xres = 640;
+        c.yres = 480;
+    }
+    c.loop = options.loop ? 1 : 0;
+}
+
+void waitForPlayback() {
+    while (tmxGetTime() < 0 || tmxGetClock() < 0) {
+        pumpMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+} // namespace
+
+void pumpMessages() {
+    WindowEvent event;
+    while (nextWindowEvent(&event)) {
+        windowProcedure(event);
+        if (quitPosted) demoExit();
+    }
+    if (quitPosted) demoExit();
+}
+
+// ------------------------------------------------------------------------------------------
+// Start-up
+
+int luxMain(const LaunchOptions& options) {
+    offline = options.offline();
+    logf("WNMN: started logging\n");
+
+    logf("WNMN: base init\n");
+    initObjectSystem();
+    initFileSystem();
+
+    loadGraphicsLibrary();
+
+    readConfiguration(); // preprocess + dry parse + forEachGlobal(applyConfigKey)
+
+    tmxInit(&soundSettings);
+    soundSettings.noSound = offline ? 1 : 0;
+
+    enumerateAdapters();
+
+    chooseDisplaySettings(options);
+    if (configValues.quit) {
+        logf("WNMN: user selected quit\n");
+        destroyScript();
+        closeEffectClasses();
+        freeEnumeration();
+        closeFileSystem();
+        freeScratchBuffers();
+        closeObjectSystem();
+        unloadGraphicsLibrary();
+        exit(0);
+    }
+
+    if (!initVideo()) fatal("Cannot create demo window");
+    createWindow();
+    setFatalCloseHandler(closeForFatal);
+
+    logf("WNMN: dx support init\n");
+    initGraphicsSupport();
+
+    if (!offline) {
+        setScreenSaverEnabled(false);
+        addExitCallback(restoreScreenSaver);
+    }
+
+    logf("WNMN: directx init\n");
+    initGraphicsDevice();
+    initInput();
+
+    logf("TMXL: init\n");
+    if (offline) {
+        std::string wav = options.renderDir + "/audio.wav";
+        if (!tmxOfflineOpen(wav.c_str(), &soundSettings))
+            fatal("cannot write the offline audio file '%s'\n", wav.c_str());
+        offlineFrom = secondsToTime(options.from);
+        if (options.to >= 0) offlineTo = secondsToTime(options.to);
+    } else {
+        tmxOpen(demoWindowHandle(), &soundSettings);
+    }
+
+    logf("WNMN: demoInit()\n");
+    demoInit();
+    pumpMessages();
+
+    logf("WNMN: demoMain()\n");
+    demoMain();
+
+    postWindowClose();
+    quitPosted = true;
+    pumpMessages();
+    demoExit();
+}
+
+// ------------------------------------------------------------------------------------------
+// demoInit
+
+void demoInit() {
+    createMusicControlEffect();
+
+    srand(unsigned(time(nullptr)));
+
+    snprintf(titleBuffer, sizeof titleBuffer, "%s%s", kTitlePrefix, preferredArchiveDescription());
+
+    rereadConfiguration();
+
+    setDemoWindowTitle(titleBuffer + strlen(kTitlePrefix));
+
+    loadTune();
+
+    buildScript();
+}
+
+// ------------------------------------------------------------------------------------------
+// demoMain and the frame loop
+
+namespace {
+
+// Offline runs advance the music clock by exactly one frame per frame; returns the frame's
+// time.
+uint32_t advanceOfflineClock() {
+    uint64_t step = uint64_t(offlineFrame) * 65536u / uint64_t(launchOptions.fps);
+    uint32_t time = uint32_t(offlineFrom + step);
+    // The audio of the last frame's span runs up to the end of the render.
+    tmxOfflineAdvance(time < offlineTo ? time : offlineTo, true);
+    return time;
+}
+
+void restartPlayback() {
+    tmxStop();
+    recreateEffects();
+    buildScript();
+    createTargets();
+    startTimelineQuietly();
+    tmxPlay();
+    waitForPlayback();
+}
+
+} // namespace
+
+void handleSkipKeys(uint32_t pos) {
+    // Skip forward to row 0 of the next order, only when not already at a row 0.
+    if (wasKeyPressed(kKeySpace) && (pos & 0xff00) != 0) {
+        uint32_t target = (pos & 0xff0000) + 0x10000;
+        logf("MAIN: skipping to 0x%06x\n", target);
+        tmxSetPosition(int(target >> 16), 0);
+        logf("MAIN: new time 0x%08x\n", unsigned(tmxGetTime()));
+        pos = target;
+    }
+    if (wasKeyPressed(kKeyRightAlt) && (pos & 0xff00) != 0 && pos >= 0x10000) {
+        uint32_t target = (pos & 0xff0000) - 0x10000;
+        logf("MAIN: skipping back to 0x%06x (backskip can cause strange effects)\n", target);
+        tmxSetPosition(int(target >> 16), 0);
+        logf("MAIN: new time 0x%08x\n", unsigned(tmxGetTime()));
+    }
+}
+
+void demoMain() {
+    startTimelineWithProgress();
+    releaseLoadingFonts();
+    clearAndPresentOnce();
+
+    logf("MAIN: presync\n");
+    if (offline) tmxOfflineAdvance(offlineFrom, false);
+    tmxPlay();
+    waitForPlayback();
+
+    logf("MAIN: start mainloop\n");
+    for (;;) {
+        if (!configValues.active) {
+            pumpMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        if (isKeyDown(kKeyEscape)) {
+            logf("MAIN: ESC pressed\n");
+            break;
+        }
+        if (offline && advanceOfflineClock() >= offlineTo) {
+            logf("MAIN: render end reached\n");
+            break;
+        }
+        int32_t now = tmxGetTime();
+        uint32_t time = now < 0 ? 0 : uint32_t(now);
+        uint32_t pos = tmxGetPosition();
+        if (!tickTimeline(time, pos)) {
+            logf("MAIN: demo ended\n");
+            if (!configValues.loop) break;
+            restartPlayback();
+            continue;
+        }
+        presentFrame();
+        if (offline) captureFrame(launchOptions.renderDir.c_str(), offlineFrame++);
+        pumpMessages();
+        handleSkipKeys(pos);
+    }
+    logf("MAIN: end mainloop\n");
+}
+
+// ------------------------------------------------------------------------------------------
+// demoExit
+
+void demoExit() {
+    if (exiting) _exit(1); // a close request while closing: nothing left to do safely
+    exiting = true;
+    logf("WNMN: demoExit()...\n");
+    destroyScript();
+
+    logf("WNMN: closing fx\n");
+    destroyEffects();
+    closeEffectClasses();
+
+    logf("WNMN: closing dx\n");
+    closeFontAndTexturePools();
+    tmxStop();
+    tmxFree();
+    if (offline) tmxOfflineClose();
+    tmxClose();
+    closeInput();
+    freeEnumeration();
+    closeGraphicsSupport();
+    closeGraphicsDevice();
+
+    logf("WNMN: closing support\n");
+    closeFileSystem();
+    freeScratchBuffers();
+    closeObjectSystem();
+
+    destroyDemoWindow();
+    closeVideo();
+    unloadGraphicsLibrary();
+    logf("WNMN: normal exit\n");
+    exit(0);
+}

@@ -1,0 +1,37 @@
+// The calls start-up, the frame loop and shutdown make into the other subsystems, in the
+// words of the start-up sequence. Each one forwards to the subsystem that does the work;
+// keeping them in one place lets the sequence in startup.cpp read as the order it is.
+#pragma once
+
+#include <cstdint>
+
+void initObjectSystem();
+void closeObjectSystem();
+
+void loadGraphicsLibrary(); // fatal when the graphics layer cannot start
+void unloadGraphicsLibrary();
+void enumerateAdapters();
+void freeEnumeration();
+void initGraphicsSupport();  // resource manager, resampler, textures, texture and font pools
+void closeGraphicsSupport(); // resource manager and utility layer
+void closeFontAndTexturePools();
+void initGraphicsDevice();
+void closeGraphicsDevice();
+void closeDeviceForFatal();
+void freeScratchBuffers();
+void presentFrame();
+void clearAndPresentOnce();
+void captureFrame(const char* folder, uint64_t frame); // offline: writes the frame's PNG
+
+void readConfiguration();   // preprocess "script", dry parse, apply the configuration keys
+void rereadConfiguration(); // the same again after the preferred archive is chosen
+void buildScript();         // the build parse: effect instances and the timeline
+void destroyScript();
+void createMusicControlEffect();
+void loadTune(); // the tune named by the "tune" setting into the music player (fatal on errors)
+
+void createTargets();
+void startTimelineWithProgress();
+void startTimelineQuietly();
+void releaseLoadingFonts();
+bool tickTimeline(uint32_t time, uint32_t position); // false at the production's end

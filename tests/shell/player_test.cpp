@@ -1,0 +1,140 @@
+// Runs the real player program headless, as a viewer or a script would, and reads what it
+// leaves behind: the log, the exit status, the offline audio.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs lux32 with the arguments in the current folder; returns its exit status.
+int runPlayer(const std::string& arguments) {
+    std::string command =
+        std::string(LUX_BINARY_DIR) + "/lux32 " + arguments + " >out.txt 2>err.txt";
+    int status = system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void writeProduction(const fs::path& folder, const std::string& script) {
+    fs::create_directories(folder);
+    std::ofstream(folder / "script") << script;
+    fs::copy_file(fs::path(LUX_TEST_DATA) / "dali.xm", folder / "dali.xm",
+                  fs::copy_options::overwrite_existing);
+}
+
+// The lines of `log` that start with one of the prefixes, in order.
+std::vector<std::string> linesWith(const std::string& log,
+                                   const std::vector<std::string>& prefixes) {
+    std::vector<std::string> lines;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);)
+        for (const std::string& prefix : prefixes)
+            if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+    return lines;
+}
+
+const char* kSmallProduction = R"(set tune to "dali.xm"
+effect bg is clear
+demo
+  first set bg.color to 0x204060
+  at second 0 start bg
+enddemo
+)";
+
+TEST(Player, offlineRunLogsTheStartUpOrderAndLeavesNormally) {
+    writeProduction("prod", kSmallProduction);
+    fs::create_directories("render");
+    ASSERT_EQ(runPlayer("-C prod --render " + fs::absolute("render").string() + " --fps 25 --to 1"),
+              0)
+        << readFile("err.txt");
+    std::string log = readFile("luxdebug.txt");
+    EXPECT_EQ(log.rfind("lux32 v0.95\n\nWNMN: started logging\n", 0), 0u) << log;
+    std::vector<std::string> expected = {
+        "WNMN: started logging", "WNMN: base init",    "WNMN: output/focus window created",
+        "WNMN: dx support init", "WNMN: directx init", "TMXL: init",
+        "WNMN: demoInit()",      "WNMN: demoMain()",   "MAIN: presync",
+        "MAIN: start mainloop",  "MAIN: end mainloop", "WNMN: demoExit()...",
+        "WNMN: closing fx",      "WNMN: closing dx",   "WNMN: closing support",
+        "WNMN: normal exit"};
+    EXPECT_EQ(linesWith(log, {"WNMN: ", "MAIN: presync", "MAIN: start", "MAIN: end", "TMXL: init"}),
+              expected)
+        << log;
+
+    // One second of audio at 44100 Hz, 16-bit stereo, and not silent.
+    std::string wav = readFile("render/audio.wav");
+    ASSERT_EQ(wav.size(), 44u + 44100u * 4u); // exactly the rendered span
+    bool sound = false;
+    for (size_t i = 44; i + 1 < wav.size() && !sound; i += 2)
+        sound = wav[i] != 0 || wav[i + 1] != 0;
+    EXPECT_TRUE(sound);
+}
+
+TEST(Player, aScriptWithoutTuneStopsWithTuneNotFound) {
+    writeProduction("notune", "effect bg is clear\ndemo\n at second 0 start bg\nenddemo\n");
+    fs::create_directories("render");
+    EXPECT_EQ(
+        runPlayer("-C notune --render " + fs::absolute("render").string() + " --fps 25 --to 1"), 1);
+    std::string log = readFile("luxdebug.txt");
+    EXPECT_NE(log.find("DBUG: uh-oh... crash exit"), std::string::npos) << log;
+    EXPECT_NE(log.find("tune not found: \n"), std::string::npos) << log;
+    EXPECT_NE(readFile("err.txt").find("tune not found: "), std::string::npos);
+}
+
+TEST(Player, anUnreadableTuneStopsWithTheLoadResult) {
+    writeProduction("badtune", "set tune to \"noise.xm\"\neffect bg is clear\ndemo\n at second 0 "
+                               "start bg\nenddemo\n");
+    std::ofstream("badtune/noise.xm") << "this is not a module";
+    fs::create_directories("render");
+    EXPECT_EQ(
+        runPlayer("-C badtune --render " + fs::absolute("render").string() + " --fps 25 --to 1"),
+        1);
+    EXPECT_NE(
+        readFile("luxdebug.txt")
+            .find("we have some serious problems with our tune 'noise.xm': tmxLoadMem returned"),
+        std::string::npos);
+}
+
+TEST(Player, badOptionsAreRefusedWithAMessage) {
+    EXPECT_EQ(runPlayer("--windowed 12"), 2);
+    EXPECT_NE(readFile("err.txt").find("--windowed wants WIDTHxHEIGHT"), std::string::npos);
+    EXPECT_EQ(runPlayer("--render out"), 2);
+    EXPECT_NE(readFile("err.txt").find("--render needs --fps"), std::string::npos);
+    EXPECT_EQ(runPlayer("-C /no/such/folder --check"), 2);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Player, defaultProductionReadsTheSameFromItsArchiveAsFromDisk) {
+    ASSERT_EQ(runPlayer(std::string("-C ") + LUX_SOURCE_DIR + "/demo --check"), 0)
+        << readFile("err.txt");
+    std::string fromDisk = readFile("out.txt");
+    EXPECT_NE(readFile("luxdebug.txt").find("NCCF: opening file 'script' from disk"),
+              std::string::npos);
+    ASSERT_EQ(runPlayer(std::string("-C ") + LUX_BINARY_DIR + "/demo --check"), 0)
+        << readFile("err.txt");
+    std::string log = readFile("luxdebug.txt");
+    EXPECT_NE(log.find("NCCF: opening file 'script' from archive 'lux32-demo'"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("NCCF: opening file 'dali.xm' from archive 'lux32-demo'"), std::string::npos);
+    EXPECT_EQ(readFile("out.txt"), fromDisk);
+    EXPECT_NE(fromDisk.find("demo end 76.800s 10/0/0"), std::string::npos) << fromDisk;
+}
+
+} // namespace
