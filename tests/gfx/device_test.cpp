@@ -312,6 +312,9 @@ TEST(DeviceStart, RunsOnAHiddenDemoWindow) {
     ASSERT_TRUE(captureFrame("frame.png"));
     present();
     EXPECT_GT(readText("frame.png").size(), 8u);
+    // Right after present, a capture made at once holds the same frame.
+    ASSERT_TRUE(captureFrame("after.png", true));
+    EXPECT_EQ(readText("after.png"), readText("frame.png"));
     EXPECT_EQ(findRenderTarget("primary")->width, 80);
     closeDevice();
     freeAdapters();
