@@ -100,7 +100,9 @@ void windowProcedure(const WindowEvent& event) {
         wakeInput();
         break;
     case WindowEvent::Deactivate:
-        if (!offline) configValues.active = 0;
+        if (offline) break;
+        configValues.active = 0;
+        if (!configValues.windowed) saveDeviceResources();
         break;
     case WindowEvent::Paint:
         if (configValues.windowed) presentFrame();
@@ -155,6 +157,7 @@ void chooseDisplaySettings(const LaunchOptions& options) {
         c.yres = 480;
     }
     c.loop = options.loop ? 1 : 0;
+    if (!c.windowed && !chooseFullScreenMode(c.xres, c.yres)) c.windowed = 1;
 }
 
 void waitForPlayback() {
@@ -193,7 +196,7 @@ int luxMain(const LaunchOptions& options) {
     tmxInit(&soundSettings);
     soundSettings.noSound = offline ? 1 : 0;
 
-    enumerateAdapters();
+    enumerateDisplayAdapters();
 
     chooseDisplaySettings(options);
     if (configValues.quit) {
@@ -202,7 +205,7 @@ int luxMain(const LaunchOptions& options) {
         closeEffectClasses();
         freeEnumeration();
         closeFileSystem();
-        freeScratchBuffers();
+        releaseScratchBuffers();
         closeObjectSystem();
         unloadGraphicsLibrary();
         exit(0);
@@ -346,7 +349,7 @@ void demoMain() {
             continue;
         }
         presentFrame();
-        if (offline) captureFrame(launchOptions.renderDir.c_str(), offlineFrame++);
+        if (offline) writeFrame(launchOptions.renderDir.c_str(), offlineFrame++);
         pumpMessages();
         handleSkipKeys(pos);
     }
@@ -379,7 +382,7 @@ void demoExit() {
 
     logf("WNMN: closing support\n");
     closeFileSystem();
-    freeScratchBuffers();
+    releaseScratchBuffers();
     closeObjectSystem();
 
     destroyDemoWindow();

@@ -5,19 +5,27 @@
 #include "data/filesystem.h"
 #include "data/stream.h"
 #include "effects/effect.h"
+#include "gfx/device.h"
+#include "gfx/dxcheck.h"
+#include "gfx/enumeration.h"
+#include "gfx/resources.h"
 #include "platform/config.h"
+#include "platform/gpu/gpu.h"
 #include "platform/log.h"
 #include "platform/music/music.h"
+#include "platform/window.h"
 #include "script/parser.h"
 #include "script/preprocessor.h"
 #include "shell/startup.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
 
 Preprocessor* preprocessor = nullptr;
 Script* script = nullptr;
+GpuSystem* direct3d = nullptr; // owned here until the device takes it over
 
 // Reads "script" through the file lookup into a new Script (the old one goes first).
 void loadScript() {
@@ -72,4 +80,92 @@ void loadTune() {
     if (result != 0)
         fatal("we have some serious problems with our tune '%s': tmxLoadMem returned %d",
               configValues.tune, result);
+}
+
+// --- graphics ------------------------------------------------------------------------------
+
+void loadGraphicsLibrary() {
+    direct3d = gpuCreate();
+    if (!direct3d) fatal("Unable to create DirectX Graphics 8 object");
+}
+
+void unloadGraphicsLibrary() {
+    // After initDevice the device owns the graphics object and closeDevice released it.
+    if (direct3d && !hasDevice()) direct3d->Release();
+    direct3d = nullptr;
+}
+
+void enumerateDisplayAdapters() {
+    enumerateAdapters(direct3d, nullptr);
+}
+
+void freeEnumeration() {
+    freeAdapters();
+}
+
+bool chooseFullScreenMode(int32_t width, int32_t height) {
+    AdapterInfo* adapter = adapterInfo(deviceSettings.adapter);
+    if (adapter) {
+        int32_t found = -1;
+        for (size_t i = 0; i < adapter->modes.size(); ++i) {
+            const D3DDISPLAYMODE& mode = adapter->modes[i];
+            if (int32_t(mode.Width) != width || int32_t(mode.Height) != height) continue;
+            if (found < 0 || mode.Format == D3DFMT_X8R8G8B8) found = int32_t(i);
+        }
+        if (found >= 0) {
+            deviceSettings.mode = found;
+            return true;
+        }
+    }
+    logf("WNMN: warning: the display offers no full-screen mode %dx%d within the script's "
+         "limits, playing in a window\n",
+         width, height);
+    return false;
+}
+
+void initGraphicsSupport() {
+    resourceInit();
+    initGeometryCaches();
+}
+
+void closeGraphicsSupport() {
+    closeGeometryCaches();
+    resourceClose();
+}
+
+void initGraphicsDevice() {
+    deviceSettings.pumpMessages = pumpMessages;
+    initDevice(direct3d, demoWindowHandle());
+}
+
+void closeGraphicsDevice() {
+    closeDevice();
+}
+
+void closeDeviceForFatal() {
+    closeDeviceOnFatal();
+}
+
+void releaseScratchBuffers() {
+    freeScratchBuffers();
+}
+
+void presentFrame() {
+    if (hasDevice()) present();
+}
+
+void clearAndPresentOnce() {
+    selectRenderTarget("primary");
+    clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    present();
+}
+
+void saveDeviceResources() {
+    saveResources();
+}
+
+void writeFrame(const char* folder, uint64_t frame) {
+    char path[4096];
+    snprintf(path, sizeof path, "%s/frame%06llu.png", folder, (unsigned long long)frame);
+    if (!captureFrame(path, true)) fatal("cannot write the frame '%s'\n", path);
 }

@@ -10,18 +10,22 @@ void closeObjectSystem();
 
 void loadGraphicsLibrary(); // fatal when the graphics layer cannot start
 void unloadGraphicsLibrary();
-void enumerateAdapters();
+void enumerateDisplayAdapters();
 void freeEnumeration();
-void initGraphicsSupport();  // resource manager, resampler, textures, texture and font pools
-void closeGraphicsSupport(); // resource manager and utility layer
+// The display mode of a full-screen run: the kept mode of the requested size; false (and
+// a warning) when the adapter offers none, and the run goes windowed.
+bool chooseFullScreenMode(int32_t width, int32_t height);
+void initGraphicsSupport();  // resource manager, geometry caches, textures, pools
+void closeGraphicsSupport(); // geometry caches and resource manager
 void closeFontAndTexturePools();
 void initGraphicsDevice();
 void closeGraphicsDevice();
 void closeDeviceForFatal();
-void freeScratchBuffers();
+void releaseScratchBuffers();
 void presentFrame();
 void clearAndPresentOnce();
-void captureFrame(const char* folder, uint64_t frame); // offline: writes the frame's PNG
+void saveDeviceResources();                          // full screen lost the focus
+void writeFrame(const char* folder, uint64_t frame); // offline: the presented frame as PNG
 
 void readConfiguration();   // preprocess "script", dry parse, apply the configuration keys
 void rereadConfiguration(); // the same again after the preferred archive is chosen

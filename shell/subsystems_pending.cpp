@@ -4,20 +4,7 @@
 
 void initObjectSystem() {}
 void closeObjectSystem() {}
-void loadGraphicsLibrary() {}
-void unloadGraphicsLibrary() {}
-void enumerateAdapters() {}
-void freeEnumeration() {}
-void initGraphicsSupport() {}
-void closeGraphicsSupport() {}
 void closeFontAndTexturePools() {}
-void initGraphicsDevice() {}
-void closeGraphicsDevice() {}
-void closeDeviceForFatal() {}
-void freeScratchBuffers() {}
-void presentFrame() {}
-void clearAndPresentOnce() {}
-void captureFrame(const char*, uint64_t) {}
 void createTargets() {}
 void startTimelineWithProgress() {}
 void startTimelineQuietly() {}
