@@ -90,8 +90,7 @@ void loadGraphicsLibrary() {
 }
 
 void unloadGraphicsLibrary() {
-    // After initDevice the device owns the graphics object and closeDevice released it.
-    if (direct3d && !hasDevice()) direct3d->Release();
+    if (direct3d) direct3d->Release();
     direct3d = nullptr;
 }
 
@@ -136,6 +135,7 @@ void closeGraphicsSupport() {
 void initGraphicsDevice() {
     deviceSettings.pumpMessages = pumpMessages;
     initDevice(direct3d, demoWindowHandle());
+    direct3d = nullptr; // the device owns the graphics object now; closeDevice releases it
 }
 
 void closeGraphicsDevice() {
