@@ -10,7 +10,8 @@ export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 export LUX_UPDATE_GOLDEN=1
 cmake --build "$build" -j2 --target script_timeline_golden_test
 mkdir -p tests/golden/timeline
+bin=$(realpath "$build")/tests/script/script_timeline_golden_test
 work=$(mktemp -d)
-(cd "$work" && "$OLDPWD/$build/tests/script/script_timeline_golden_test")
+(cd "$work" && "$bin")
 rm -rf "$work"
 git status --short tests/golden
