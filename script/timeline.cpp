@@ -15,9 +15,10 @@ namespace {
 
 uint32_t lastTickTime = 0;
 
-// Signed comparison of two timeline times.
+// Starts and ends compare unsigned: an open end is 0xFFFFFFFE ("never"), which a signed
+// comparison would put before every time, so that open-ended actions would never be drawn.
 bool before(uint32_t a, uint32_t b) {
-    return int32_t(a) < int32_t(b);
+    return a < b;
 }
 
 // Declared sizes of 8.0 or less are multiples of the screen size; larger ones are pixels.
@@ -42,7 +43,7 @@ bool fadeValueAt(const Fade& fade, uint32_t u, double* value) {
         *value = fade.to;
         return true;
     }
-    double part = double(int32_t(u - fade.start)) / double(int32_t(fade.end - fade.start));
+    double part = double(u - fade.start) / double(fade.end - fade.start);
     *value = double(fade.from) + (double(fade.to) - double(fade.from)) *
                                      std::pow(part, double(fade.exponent));
     // A curve of 0 or below makes the start of the ramp infinite; such a value is not sent.

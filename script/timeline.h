@@ -16,8 +16,8 @@
 // reached the demo end. A "die" event ends the program through `fatal` with
 // "terminated by script: '%s'".
 //
-// Times are 1/65536 s; comparisons with record starts and ends are signed 32-bit, the one with
-// the demo end unsigned. Main thread only.
+// Times are 1/65536 s, compared unsigned (an open end is 0xFFFFFFFE, "never"); event times
+// are signed, the initial settings having time -1. Main thread only.
 #pragma once
 
 #include <cstdint>
