@@ -33,8 +33,10 @@ class FadeEffect : public Effect {
         drawOverlay(diffuse());
     }
     void set(const char* name, const char* value) override {
-        if (strcmp(name, "fade") == 0) fade = float(parseDecimal(value));
-        else if (strcmp(name, "color") == 0) colour = uint32_t(parseIntValue(value)) & 0xFFFFFF;
+        if (strcmp(name, "fade") == 0)
+            fade = float(parseDecimal(value));
+        else if (strcmp(name, "color") == 0)
+            colour = uint32_t(parseIntValue(value)) & 0xFFFFFF;
     }
 
   private:
@@ -75,8 +77,8 @@ class FadeEffect : public Effect {
         drawPrimitive(D3DPT_TRIANGLEFAN, first, 2);
     }
 
-    float fade = 0;              // 0 ... 1, alpha of the overlay
-    uint32_t colour = 0xFFFFFF;  // 0xRRGGBB
+    float fade = 0;             // 0 ... 1, alpha of the overlay
+    uint32_t colour = 0xFFFFFF; // 0xRRGGBB
     GeometrySlice quad;
     bool sliceReady = false;
 };

@@ -44,8 +44,8 @@ bool fadeValueAt(const Fade& fade, uint32_t u, double* value) {
         return true;
     }
     double part = double(u - fade.start) / double(fade.end - fade.start);
-    *value = double(fade.from) + (double(fade.to) - double(fade.from)) *
-                                     std::pow(part, double(fade.exponent));
+    *value = double(fade.from) +
+             (double(fade.to) - double(fade.from)) * std::pow(part, double(fade.exponent));
     // A curve of 0 or below makes the start of the ramp infinite; such a value is not sent.
     return std::isfinite(*value);
 }

@@ -75,8 +75,8 @@ bool runAt(int32_t width, int32_t height) {
            "%.1f state changes per frame\n",
            int(width), int(height), timeline.framesPerSecond, 1000.0 / timeline.framesPerSecond,
            timeline.glCalls, timeline.draws, timeline.stateChanges);
-    printf("clear+present %dx%d: %.1f frames/s, %.1f GL calls per frame\n", int(width),
-           int(height), reference.framesPerSecond, reference.glCalls);
+    printf("clear+present %dx%d: %.1f frames/s, %.1f GL calls per frame\n", int(width), int(height),
+           reference.framesPerSecond, reference.glCalls);
     printf("ratio timeline_%dx%d_vs_clear_present %.3f\n", int(width), int(height),
            timeline.framesPerSecond / reference.framesPerSecond);
     return true;

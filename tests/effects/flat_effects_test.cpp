@@ -47,7 +47,7 @@ TEST_F(FlatEffectsTest, fadeCoversExactlyTheViewport) {
 TEST_F(FlatEffectsTest, fadeAmountIsTheAlphaOfTheColour) {
     ASSERT_TRUE(createEffect("f", "fade"));
     setEffectProperty("f", "color", "0x7f00ff00"); // only the low 24 bits are the colour
-    setEffectProperty("f", "fade", "2.5");          // opaque beyond 1
+    setEffectProperty("f", "fade", "2.5");         // opaque beyond 1
     render("f");
     EXPECT_EQ(pixel(0, 0), 0x00FF00u);
     setEffectProperty("f", "color", "0xff0000");

@@ -30,8 +30,8 @@ std::vector<ProbeCall> probeCalls;
 class ProbeEffect : public Effect {
   public:
     void render(uint32_t time, uint32_t) override {
-        probeCalls.push_back({this, "render", time, currentRenderTarget()->name,
-                              currentViewport()});
+        probeCalls.push_back(
+            {this, "render", time, currentRenderTarget()->name, currentViewport()});
     }
     void set(const char* name, const char* value) override {
         probeCalls.push_back({this, std::string(name) + "=" + value, 0, "", {}});
