@@ -116,6 +116,8 @@ void resetDeviceState();
 void setTransform(D3DTRANSFORMSTATETYPE kind, const D3DMATRIX& matrix);
 void getTransform(D3DTRANSFORMSTATETYPE kind, D3DMATRIX* matrix);
 void setSoftwareVertexProcessing(bool on);
+// True while vertices are processed in software (device created so, or switched on).
+bool softwareVertexProcessingOn();
 
 // Wanted / last sent values, for tests and tools.
 uint32_t wantedRenderState(uint32_t state);
