@@ -2,11 +2,14 @@
 
 #include "effects/effect.h"
 #include "headless_device.h"
+#include "platform/music/music.h"
 #include "script/parser.h"
 #include "script_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,14 +27,15 @@ struct ProbeCall {
     uint32_t time = 0;
     std::string target;
     Viewport viewport;
+    uint32_t position = 0;
 };
 std::vector<ProbeCall> probeCalls;
 
 class ProbeEffect : public Effect {
   public:
-    void render(uint32_t time, uint32_t) override {
+    void render(uint32_t time, uint32_t position) override {
         probeCalls.push_back(
-            {this, "render", time, currentRenderTarget()->name, currentViewport()});
+            {this, "render", time, currentRenderTarget()->name, currentViewport(), position});
     }
     void set(const char* name, const char* value) override {
         probeCalls.push_back({this, std::string(name) + "=" + value, 0, "", {}});
@@ -242,6 +246,51 @@ TEST_F(TimelineTest, dieStopsTheProgramOnTheFirstFrameAtItsTime) {
     };
     EXPECT_EQ(fatalMessageOf([&] { playUntil(sec(9.995)); }), "still playing");
     EXPECT_EQ(fatalMessageOf([&] { playUntil(sec(10)); }), "terminated by script: 'so long'");
+}
+
+} // namespace
+
+namespace {
+
+// The main loop's pattern on the offline music clock: the timeline follows the tune's time
+// and hands its song position to the effects.
+TEST_F(TimelineTest, followsTheMusicClockAndEndsAtTheSongPosition) {
+    SoundSettings settings;
+    tmxInit(&settings);
+    ASSERT_TRUE(tmxOfflineOpen("music.wav", &settings));
+    std::ifstream in(std::string(LUX_TEST_DATA) + "/dali.xm", std::ios::binary);
+    std::vector<char> tune((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(tmxLoadMem(tune.data(), uint32_t(tune.size()), kTuneXm), 0);
+    Script& s = build("effect p is probe demo runs until order 1 row 8 "
+                      "at order 1 set p.reached to 1 at second 0 start p enddemo");
+    const uint32_t orderOne = uint32_t(tmxPositionToTime(1, 0, 0));
+    const uint32_t end = uint32_t(tmxPositionToTime(1, 8, 0));
+    ASSERT_LT(orderOne, end);
+    tmxPlay();
+    uint32_t lastTime = 0, reachedAt = 0;
+    for (int frame = 1; frame < 50 * 60; ++frame) {
+        tmxOfflineAdvance(uint32_t(frame * 65536 / 50), false);
+        int32_t heard = tmxGetTime();
+        lastTime = heard < 0 ? 0 : uint32_t(heard);
+        uint32_t position = tmxGetPosition();
+        size_t before = probeCalls.size();
+        bool running = tick(s, lastTime, position);
+        for (size_t i = before; i < probeCalls.size(); ++i) {
+            if (probeCalls[i].what == "reached=1") reachedAt = lastTime;
+            if (probeCalls[i].what == "render") {
+                EXPECT_EQ(probeCalls[i].position, position);
+            }
+        }
+        if (!running) break;
+        present();
+    }
+    tmxStop();
+    EXPECT_TRUE(tmxOfflineClose());
+    EXPECT_GE(reachedAt, orderOne);
+    EXPECT_LT(reachedAt, orderOne + 65536 / 50 + 1);
+    EXPECT_GE(lastTime, end);
+    EXPECT_LT(lastTime, end + 65536 / 50 + 1);
+    EXPECT_EQ(tmxTimeToPosition(reachedAt) >> 8, 0x100u); // order 1, row 0
 }
 
 } // namespace
