@@ -180,7 +180,6 @@ TEST_F(TimelineTest, targetsAndViewportsBecomePixels) {
                       "and start d enddemo");
     createTargets(s); // a second call changes nothing
     tick(s, sec(1), 0);
-    logSetFile(nullptr);
     ASSERT_NE(findRenderTarget("small"), nullptr);
     EXPECT_EQ(findRenderTarget("small")->width, 80);
     EXPECT_EQ(findRenderTarget("small")->height, 30);
