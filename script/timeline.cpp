@@ -46,7 +46,7 @@ bool fadeValueAt(const Fade& fade, uint32_t u, double* value) {
     double part = double(u - fade.start) / double(fade.end - fade.start);
     *value = double(fade.from) +
              (double(fade.to) - double(fade.from)) * std::pow(part, double(fade.exponent));
-    // A curve of 0 or below makes the start of the ramp infinite; such a value is not sent.
+    // A steep negative curve overflows just after the start; such a value is not sent.
     return std::isfinite(*value);
 }
 
