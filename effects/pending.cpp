@@ -16,12 +16,10 @@ constexpr EffectClass pendingClass(const char* name) {
 
 const EffectClass gridEffectClass = pendingClass("grid");
 const EffectClass motionblurEffectClass = pendingClass("motionblur");
-const EffectClass fadeEffectClass = pendingClass("fade");
 const EffectClass multitextEffectClass = pendingClass("multitext");
 const EffectClass gledEffectClass = pendingClass("gled");
 const EffectClass designboxEffectClass = pendingClass("designbox");
 const EffectClass designlinesEffectClass = pendingClass("designlines");
-const EffectClass clearEffectClass = pendingClass("clear");
 const EffectClass yodawriterEffectClass = pendingClass("yodawriter");
 const EffectClass gled2EffectClass = pendingClass("gled2");
 const EffectClass letterwriterEffectClass = pendingClass("letterwriter");

@@ -34,6 +34,10 @@ void setScriptMessagePump(void (*pump)()) {
     messagePump = pump;
 }
 
+void pumpScriptMessages() {
+    if (messagePump) messagePump();
+}
+
 Script::Script(Stream* text, const SourceLines* lines) {
     textReader.load(text, lines);
 }
@@ -84,6 +88,8 @@ void Script::clearLists() {
     actionList.clear();
     latestEnd.clear();
     runsOf.clear();
+    eventCursor = 0;
+    targetsCreated = false;
 }
 
 bool Script::parse(bool dryRun) {

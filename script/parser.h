@@ -82,6 +82,8 @@ struct Action {
 
 // Called before every timeline command; the shell sets it (nullptr: none).
 void setScriptMessagePump(void (*pump)());
+// Runs the pump set above, if any (the timeline pumps between its loading steps too).
+void pumpScriptMessages();
 
 class Script {
   public:
@@ -110,6 +112,10 @@ class Script {
     const std::vector<Fade>& fades() const { return fadeList; }
     const std::vector<Action>& actions() const { return actionList; }
     uint32_t demoEnd() const { return endOfDemo; }
+
+    // Playback state of the timeline (script/timeline.h); every parse resets it.
+    int32_t eventCursor = 0;     // first event not fired yet
+    bool targetsCreated = false; // viewports are in pixels
 
     ScriptReader& reader() { return textReader; }
     TimeExpressions& times() { return timeExpressions; }

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Regenerates the golden pictures under tests/golden/ from the current code, headless.
+# Look at every changed picture (git diff --stat tests/golden; open them) before committing.
+# Usage: scripts/update-golden.sh [build folder, default build]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+export SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-offscreen}
+export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
+export LUX_UPDATE_GOLDEN=1
+cmake --build "$build" -j2 --target script_timeline_golden_test
+mkdir -p tests/golden/timeline
+bin=$(realpath "$build")/tests/script/script_timeline_golden_test
+work=$(mktemp -d)
+(cd "$work" && "$bin")
+rm -rf "$work"
+git status --short tests/golden
