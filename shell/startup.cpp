@@ -32,8 +32,9 @@ constexpr const char kWindowTitle[] = "Nordkessel Visual System";
 bool quitPosted = false;
 bool exiting = false;
 bool offline = false;
-uint64_t offlineFrame = 0; // frames rendered so far in an offline run
-uint32_t offlineFrom = 0;  // 1/65536 s
+uint64_t offlineFrame = 0;  // frames played so far in an offline run
+uint64_t writtenFrames = 0; // frames written to PNG files (those at or after --from)
+uint32_t offlineFrom = 0;   // 1/65536 s
 uint32_t offlineTo = 0xffffffffu;
 
 uint32_t secondsToTime(double seconds) {
@@ -275,21 +276,31 @@ void demoInit() {
 
 namespace {
 
-// Offline runs advance the music clock by exactly one frame per frame; returns the frame's
-// time.
+// Offline runs advance the music clock by exactly one frame per frame and return the
+// frame's time. The production plays from its start so that every effect and event is where
+// it would be; audio and frames are written only from --from on, and up to --to.
 uint32_t advanceOfflineClock() {
-    uint64_t step = uint64_t(offlineFrame) * 65536u / uint64_t(launchOptions.fps);
-    uint32_t time = uint32_t(offlineFrom + step);
-    // The audio of the last frame's span runs up to the end of the render.
-    tmxOfflineAdvance(time < offlineTo ? time : offlineTo, true);
+    uint32_t time = uint32_t(offlineFrame * 65536u / uint64_t(launchOptions.fps));
+    uint32_t end = time < offlineTo ? time : offlineTo;
+    if (end > offlineFrom) {
+        tmxOfflineAdvance(offlineFrom, false); // nothing once the clock is past it
+        tmxOfflineAdvance(end, true);
+    } else {
+        tmxOfflineAdvance(end, false);
+    }
     return time;
+}
+
+void writeOfflineFrame(uint32_t time) {
+    if (time >= offlineFrom) writeFrame(launchOptions.renderDir.c_str(), writtenFrames++);
+    ++offlineFrame;
 }
 
 void restartPlayback() {
     tmxStop();
     recreateEffects();
     buildScript();
-    createTargets();
+    createScriptTargets();
     startTimelineQuietly();
     tmxPlay();
     waitForPlayback();
@@ -315,12 +326,12 @@ void handleSkipKeys(uint32_t pos) {
 }
 
 void demoMain() {
+    createScriptTargets();
     startTimelineWithProgress();
     releaseLoadingFonts();
     clearAndPresentOnce();
 
     logf("MAIN: presync\n");
-    if (offline) tmxOfflineAdvance(offlineFrom, false);
     tmxPlay();
     waitForPlayback();
 
@@ -335,7 +346,8 @@ void demoMain() {
             logf("MAIN: ESC pressed\n");
             break;
         }
-        if (offline && advanceOfflineClock() >= offlineTo) {
+        uint32_t frameTime = offline ? advanceOfflineClock() : 0;
+        if (offline && frameTime >= offlineTo) {
             logf("MAIN: render end reached\n");
             break;
         }
@@ -349,7 +361,7 @@ void demoMain() {
             continue;
         }
         presentFrame();
-        if (offline) writeFrame(launchOptions.renderDir.c_str(), offlineFrame++);
+        if (offline) writeOfflineFrame(frameTime);
         pumpMessages();
         handleSkipKeys(pos);
     }

@@ -16,6 +16,7 @@
 #include "platform/window.h"
 #include "script/parser.h"
 #include "script/preprocessor.h"
+#include "script/timeline.h"
 #include "shell/startup.h"
 
 #include <cstdio>
@@ -168,4 +169,22 @@ void writeFrame(const char* folder, uint64_t frame) {
     char path[4096];
     snprintf(path, sizeof path, "%s/frame%06llu.png", folder, (unsigned long long)frame);
     if (!captureFrame(path, true)) fatal("cannot write the frame '%s'\n", path);
+}
+
+// --- timeline --------------------------------------------------------------------------------
+
+void createScriptTargets() {
+    createTargets(*script);
+}
+
+void startTimelineWithProgress() {
+    startTimeline(*script, nullptr);
+}
+
+void startTimelineQuietly() {
+    startTimeline(*script, nullptr);
+}
+
+bool tickTimeline(uint32_t time, uint32_t position) {
+    return tick(*script, time, position);
 }

@@ -34,7 +34,7 @@ void destroyScript();
 void createMusicControlEffect();
 void loadTune(); // the tune named by the "tune" setting into the music player (fatal on errors)
 
-void createTargets();
+void createScriptTargets();
 void startTimelineWithProgress();
 void startTimelineQuietly();
 void releaseLoadingFonts();

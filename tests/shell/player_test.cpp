@@ -132,9 +132,43 @@ TEST(Player, defaultProductionReadsTheSameFromItsArchiveAsFromDisk) {
     std::string log = readFile("luxdebug.txt");
     EXPECT_NE(log.find("NCCF: opening file 'script' from archive 'lux32-demo'"), std::string::npos)
         << log;
-    EXPECT_NE(log.find("NCCF: opening file 'dali.xm' from archive 'lux32-demo'"), std::string::npos);
+    EXPECT_NE(log.find("NCCF: opening file 'dali.xm' from archive 'lux32-demo'"),
+              std::string::npos);
     EXPECT_EQ(readFile("out.txt"), fromDisk);
     EXPECT_NE(fromDisk.find("demo end 76.800s 10/0/0"), std::string::npos) << fromDisk;
+}
+
+} // namespace
+
+namespace {
+
+// A render that starts at --from shows the same frames and plays the same audio as the
+// same stretch of a render from the start.
+TEST(Player, renderFromALaterSecondMatchesTheSameStretchOfAFullRender) {
+    std::string demo = std::string(LUX_BINARY_DIR) + "/demo";
+    fs::create_directories("full");
+    fs::create_directories("part");
+    ASSERT_EQ(runPlayer("-C " + demo + " --windowed 160x120 --render " +
+                        fs::absolute("full").string() + " --fps 5 --to 19"),
+              0)
+        << readFile("err.txt");
+    ASSERT_EQ(runPlayer("-C " + demo + " --windowed 160x120 --render " +
+                        fs::absolute("part").string() + " --fps 5 --from 18 --to 19"),
+              0)
+        << readFile("err.txt");
+    EXPECT_FALSE(fs::exists("part/frame000005.png"));
+    for (int i = 0; i < 5; ++i) {
+        char full[64], part[64];
+        snprintf(full, sizeof full, "full/frame%06d.png", 90 + i);
+        snprintf(part, sizeof part, "part/frame%06d.png", i);
+        std::string fullFrame = readFile(full);
+        ASSERT_FALSE(fullFrame.empty()) << full;
+        EXPECT_EQ(readFile(part), fullFrame) << part;
+    }
+    std::string fullWav = readFile("full/audio.wav");
+    std::string partWav = readFile("part/audio.wav");
+    ASSERT_EQ(partWav.size(), 44u + 44100u * 4u);
+    EXPECT_EQ(partWav.substr(44), fullWav.substr(fullWav.size() - 44100 * 4));
 }
 
 } // namespace
