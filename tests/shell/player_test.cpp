@@ -172,3 +172,25 @@ TEST(Player, renderFromALaterSecondMatchesTheSameStretchOfAFullRender) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Player, realTimePlayEndsWithTheProductionAndLeavesNormally) {
+    writeProduction("short", R"(set tune to "dali.xm"
+effect bg is clear
+effect flash is fade
+demo runs until second 1
+  first set bg.color to 0x204060
+  and set flash.fade to 0.5
+  at second 0 start bg
+  and start flash z 1
+enddemo
+)");
+    ASSERT_EQ(runPlayer("-C short --no-dialog --windowed 160x120"), 0) << readFile("err.txt");
+    std::string log = readFile("luxdebug.txt");
+    EXPECT_NE(log.find("MAIN: start mainloop\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("MAIN: demo ended\nMAIN: end mainloop\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("WNMN: normal exit\n"), std::string::npos) << log;
+}
+
+} // namespace
