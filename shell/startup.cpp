@@ -30,6 +30,7 @@ char titleBuffer[4096];
 constexpr const char kTitlePrefix[] = "Now playing: ";
 constexpr const char kWindowTitle[] = "Nordkessel Visual System";
 bool quitPosted = false;
+constexpr int kDebugLoseDeviceKey = 67; // F9: lose the device, as a mode switch would
 bool exiting = false;
 bool offline = false;
 uint64_t offlineFrame = 0;  // frames played so far in an offline run
@@ -112,6 +113,9 @@ void windowProcedure(const WindowEvent& event) {
         quitPosted = true;
         break;
     case WindowEvent::KeyDown:
+        if (event.key == kDebugLoseDeviceKey) simulateDeviceLoss();
+        feedInputEvent(event);
+        break;
     case WindowEvent::KeyUp:
     case WindowEvent::MouseMotion:
     case WindowEvent::MouseButton:

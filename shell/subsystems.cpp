@@ -188,3 +188,10 @@ void startTimelineQuietly() {
 bool tickTimeline(uint32_t time, uint32_t position) {
     return tick(*script, time, position);
 }
+
+void simulateDeviceLoss() {
+    if (!hasDevice()) return;
+    logf("MAIN: debug key: simulating a lost device\n");
+    saveResources();
+    dxDevice()->SimulateDeviceLoss(2);
+}

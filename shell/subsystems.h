@@ -24,7 +24,8 @@ void closeDeviceForFatal();
 void releaseScratchBuffers();
 void presentFrame();
 void clearAndPresentOnce();
-void saveDeviceResources();                          // full screen lost the focus
+void simulateDeviceLoss();  // debug key: the device reports lost until present resets it
+void saveDeviceResources(); // full screen lost the focus
 void writeFrame(const char* folder, uint64_t frame); // offline: the presented frame as PNG
 
 void readConfiguration();   // preprocess "script", dry parse, apply the configuration keys

@@ -162,3 +162,36 @@ TEST(TimelineGolden, sceneFramesMatchTheReviewedPictures) {
 }
 
 } // namespace
+
+namespace {
+
+int pumpsWhileLost = 0;
+
+// The device is lost after the first frame of a playing production: present brings it back
+// (render targets and their depth buffers rebuilt by the resource manager), and the later
+// frames are the same pictures as without the loss.
+TEST(TimelineGolden, framesAfterASimulatedDeviceLossMatchThePictures) {
+    if (updating()) GTEST_SKIP() << "pictures are being written";
+    ASSERT_TRUE(startHeadlessDevice(kWidth, kHeight));
+    {
+        Script script(kTimelineScene, int32_t(strlen(kTimelineScene)), nullptr);
+        ASSERT_TRUE(script.parse(false));
+        createTargets(script);
+        startTimeline(script, nullptr);
+        const char* names[] = {"screen_0500", "screen_1500", "screen_2500", "screen_3500"};
+        deviceSettings.pumpMessages = [] { ++pumpsWhileLost; };
+        for (size_t i = 0; i < std::size(kSceneFrames); ++i) {
+            EXPECT_TRUE(tick(script, uint32_t(kSceneFrames[i] * 65536), 0));
+            checkOrUpdate(names[i], readPicture(findRenderTarget("primary")->surface));
+            if (i == 0) dxDevice()->SimulateDeviceLoss(2);
+            present();
+        }
+        EXPECT_EQ(pumpsWhileLost, 2); // present waited out the loss before resetting
+        EXPECT_EQ(dxDevice()->TestCooperativeLevel(), D3D_OK);
+        deviceSettings.pumpMessages = nullptr;
+    }
+    destroyEffects();
+    stopHeadlessDevice();
+}
+
+} // namespace
