@@ -194,3 +194,31 @@ enddemo
 }
 
 } // namespace
+
+namespace {
+
+TEST(Player, loopingStartsTheProductionOverAtItsEnd) {
+    writeProduction("looped", R"(set tune to "dali.xm"
+effect bg is clear
+demo runs until second 1
+  first set bg.color to 0x204060
+  at second 0 start bg
+enddemo
+)");
+    fs::create_directories("render");
+    ASSERT_EQ(runPlayer("-C looped --loop --windowed 160x120 --render " +
+                        fs::absolute("render").string() + " --fps 10 --to 2.5"),
+              0)
+        << readFile("err.txt");
+    std::string log = readFile("luxdebug.txt");
+    size_t first = log.find("MAIN: demo ended\n");
+    ASSERT_NE(first, std::string::npos) << log;
+    size_t second = log.find("MAIN: demo ended\n", first + 1);
+    ASSERT_NE(second, std::string::npos) << log;
+    // The build parse runs again for the new round.
+    EXPECT_NE(log.find("SCRP: parsed script", first), std::string::npos);
+    EXPECT_NE(log.find("MAIN: render end reached\n", second), std::string::npos) << log;
+    EXPECT_TRUE(fs::exists("render/frame000024.png"));
+}
+
+} // namespace
