@@ -35,7 +35,7 @@ struct BenchResult {
 };
 
 class ResultCollector : public benchmark::ConsoleReporter {
-public:
+  public:
     // Colours only on a terminal, so that redirected reports stay plain text.
     ResultCollector() : ConsoleReporter(isatty(fileno(stdout)) ? OO_Color : OO_None) {}
 
@@ -48,7 +48,7 @@ public:
     std::map<std::string, BenchResult> results;
     std::vector<std::string> errors;
 
-private:
+  private:
     void keep(const Run& run) {
         const std::string& name = run.run_name.function_name;
         if (run.error_occurred) {

@@ -127,28 +127,24 @@ void registerBenchmarks(const Sample& sample) {
                                  });
     // Packing runs once per repetition set; a single pass of a large file already takes
     // longer than the minimum time.
-    benchmark::RegisterBenchmark(("pack_method1/" + s->label).c_str(),
-                                 [s](benchmark::State& state) {
-                                     for (auto _ : state)
-                                         benchmark::DoNotOptimize(
-                                             packMethod1(s->data.data(), s->data.size(), 9));
-                                     setBytes(state, s->data);
-                                 })
-        ->Repetitions(1);
-    benchmark::RegisterBenchmark(("pack_libbz2/" + s->label).c_str(),
-                                 [s](benchmark::State& state) {
-                                     for (auto _ : state)
-                                         benchmark::DoNotOptimize(bzip2Compress(s->data));
-                                     setBytes(state, s->data);
-                                 })
-        ->Repetitions(1);
+    benchmark::RegisterBenchmark(("pack_method1/" + s->label).c_str(), [s](benchmark::State&
+                                                                               state) {
+        for (auto _ : state)
+            benchmark::DoNotOptimize(packMethod1(s->data.data(), s->data.size(), 9));
+        setBytes(state, s->data);
+    })->Repetitions(1);
+    benchmark::RegisterBenchmark(("pack_libbz2/" + s->label).c_str(), [s](benchmark::State& state) {
+        for (auto _ : state)
+            benchmark::DoNotOptimize(bzip2Compress(s->data));
+        setBytes(state, s->data);
+    })->Repetitions(1);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> args = withDefaultFlags(
-        argc, argv, {"--benchmark_min_time=0.2", "--benchmark_repetitions=3"});
+    std::vector<char*> args =
+        withDefaultFlags(argc, argv, {"--benchmark_min_time=0.2", "--benchmark_repetitions=3"});
     int count = int(args.size()) - 1;
     benchmark::Initialize(&count, args.data());
 

@@ -65,14 +65,12 @@ void setBytes(benchmark::State& state, const Sample& sample) {
 }
 
 void registerBenchmarks(const Sample* s) {
-    benchmark::RegisterBenchmark(("unpack_zlib/" + s->label).c_str(),
-                                 [s](benchmark::State& state) {
-                                     std::vector<uint8_t> out(s->data.size());
-                                     for (auto _ : state)
-                                         if (!inflateInto(s->zipped, out))
-                                             state.SkipWithError("zlib unpacking failed");
-                                     setBytes(state, *s);
-                                 });
+    benchmark::RegisterBenchmark(("unpack_zlib/" + s->label).c_str(), [s](benchmark::State& state) {
+        std::vector<uint8_t> out(s->data.size());
+        for (auto _ : state)
+            if (!inflateInto(s->zipped, out)) state.SkipWithError("zlib unpacking failed");
+        setBytes(state, *s);
+    });
     benchmark::RegisterBenchmark(("unpack_method2/" + s->label).c_str(),
                                  [s](benchmark::State& state) {
                                      std::vector<uint8_t> out(s->data.size());
@@ -81,21 +79,19 @@ void registerBenchmarks(const Sample* s) {
                                              state.SkipWithError("method-2 unpacking failed");
                                      setBytes(state, *s);
                                  });
-    benchmark::RegisterBenchmark(("pack_method2/" + s->label).c_str(),
-                                 [s](benchmark::State& state) {
-                                     for (auto _ : state)
-                                         benchmark::DoNotOptimize(
-                                             packMethod2(s->data.data(), s->data.size(), 9));
-                                     setBytes(state, *s);
-                                 })
-        ->Repetitions(1);
+    benchmark::RegisterBenchmark(("pack_method2/" + s->label).c_str(), [s](benchmark::State&
+                                                                               state) {
+        for (auto _ : state)
+            benchmark::DoNotOptimize(packMethod2(s->data.data(), s->data.size(), 9));
+        setBytes(state, *s);
+    })->Repetitions(1);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> args = withDefaultFlags(
-        argc, argv, {"--benchmark_min_time=0.1", "--benchmark_repetitions=3"});
+    std::vector<char*> args =
+        withDefaultFlags(argc, argv, {"--benchmark_min_time=0.1", "--benchmark_repetitions=3"});
     int count = int(args.size()) - 1;
     benchmark::Initialize(&count, args.data());
 
@@ -123,8 +119,8 @@ int main(int argc, char** argv) {
         sample->packed = packMethod2(data.data(), data.size(), 9);
 
         std::vector<uint8_t> out(data.size());
-        if (!inflateInto(sample->zipped, out) || out != data ||
-            !method2Into(sample->packed, out) || out != data) {
+        if (!inflateInto(sample->zipped, out) || out != data || !method2Into(sample->packed, out) ||
+            out != data) {
             std::printf("%-44s round trip FAILED\n", name.c_str());
             return 1;
         }

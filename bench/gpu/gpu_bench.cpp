@@ -104,16 +104,16 @@ void registerBenchmarks(Scene* scene) {
             stats.shaderLookups ? double(stats.shaderCacheHits) / stats.shaderLookups : 0.0;
         state.counters["programs_compiled"] = stats.shaderCompiles;
         state.counters["programs_in_cache"] = scene->device->GetShaderCount();
-        state.counters["draws"] = benchmark::Counter(double(state.iterations()) * kDraws,
-                                                     benchmark::Counter::kIsRate);
+        state.counters["draws"] =
+            benchmark::Counter(double(state.iterations()) * kDraws, benchmark::Counter::kIsRate);
     })->UseManualTime();
     benchmark::RegisterBenchmark("frame/one_batched_call", [scene](benchmark::State& state) {
         for (auto _ : state) {
             state.SetIterationTime(drawBatched(scene->device, scene->vertices));
             present(scene->device);
         }
-        state.counters["draws"] = benchmark::Counter(double(state.iterations()) * kDraws,
-                                                     benchmark::Counter::kIsRate);
+        state.counters["draws"] =
+            benchmark::Counter(double(state.iterations()) * kDraws, benchmark::Counter::kIsRate);
     })->UseManualTime();
     benchmark::RegisterBenchmark("frame/draws_no_changes", [scene](benchmark::State& state) {
         for (auto _ : state) {
@@ -121,8 +121,8 @@ void registerBenchmarks(Scene* scene) {
                 drawFrame(scene->device, scene->textures, scene->vertices, false));
             present(scene->device);
         }
-        state.counters["draws"] = benchmark::Counter(double(state.iterations()) * kDraws,
-                                                     benchmark::Counter::kIsRate);
+        state.counters["draws"] =
+            benchmark::Counter(double(state.iterations()) * kDraws, benchmark::Counter::kIsRate);
     })->UseManualTime();
 }
 
@@ -179,7 +179,8 @@ int main(int argc, char** argv) {
     }
     if (batched) printf("one batched call         %.3f ms\n", batched->realSeconds * 1e3);
     if (unchanged)
-        printf("same draws, no changes   %.3f us per draw\n", unchanged->realSeconds / kDraws * 1e6);
+        printf("same draws, no changes   %.3f us per draw\n",
+               unchanged->realSeconds / kDraws * 1e6);
     if (perDraw && batched)
         printf("ratio gpu_draw_per_quad_vs_batched %.2f\n",
                perDraw->realSeconds / batched->realSeconds);

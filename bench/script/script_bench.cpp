@@ -90,9 +90,8 @@ void registerBenchmarks(const Preprocessed* input) {
         uint64_t lookups = 0, hits = 0;
         for (auto _ : state) {
             state.PauseTiming();
-            auto script = std::make_unique<Script>(
-                input->text.data(), int32_t(input->text.size()),
-                &input->preprocessor->sourceLines());
+            auto script = std::make_unique<Script>(input->text.data(), int32_t(input->text.size()),
+                                                   &input->preprocessor->sourceLines());
             state.ResumeTiming();
             script->parse(false);
             state.PauseTiming();
@@ -205,7 +204,8 @@ int main(int argc, char** argv) {
                counterOf(*reparse, "library_calls_per_pass"));
     }
     if (words && reparse)
-        printf("ratio script_parse_vs_word_split %.4f\n", words->realSeconds / reparse->realSeconds);
+        printf("ratio script_parse_vs_word_split %.4f\n",
+               words->realSeconds / reparse->realSeconds);
     destroyEffects();
     closeFileSystem();
     std::remove(kScriptFile);
