@@ -125,19 +125,20 @@ void registerBenchmarks(const Sample& sample) {
                                              state.SkipWithError("libbz2 unpacking failed");
                                      setBytes(state, s->data);
                                  });
-    // Packing runs once per repetition set; a single pass of a large file already takes
-    // longer than the minimum time.
-    benchmark::RegisterBenchmark(("pack_method1/" + s->label).c_str(), [s](benchmark::State&
-                                                                               state) {
+    // Packing runs in a single repetition: it only gives the packing speed, no ratio.
+    auto packOurs = [s](benchmark::State& state) {
         for (auto _ : state)
             benchmark::DoNotOptimize(packMethod1(s->data.data(), s->data.size(), 9));
         setBytes(state, s->data);
-    })->Repetitions(1);
-    benchmark::RegisterBenchmark(("pack_libbz2/" + s->label).c_str(), [s](benchmark::State& state) {
+    };
+    auto packReference = [s](benchmark::State& state) {
         for (auto _ : state)
             benchmark::DoNotOptimize(bzip2Compress(s->data));
         setBytes(state, s->data);
-    })->Repetitions(1);
+    };
+    benchmark::RegisterBenchmark(("pack_method1/" + s->label).c_str(), packOurs)->Repetitions(1);
+    benchmark::RegisterBenchmark(("pack_libbz2/" + s->label).c_str(), packReference)
+        ->Repetitions(1);
 }
 
 } // namespace
