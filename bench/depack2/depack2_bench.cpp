@@ -1,23 +1,23 @@
 // Method-2 unpacking throughput against zlib's inflate, on a corpus of real files (texts,
-// program binaries, images, music). Both decoders unpack the same content from memory; each
-// file is packed at the highest level of both. Prints per-file figures, the packing speed
-// of method 2, and "ratio method2_vs_zlib <value>" (zlib's total time over method 2's total
-// time; above 1 means method 2 unpacks faster).
+// program binaries, images, music), as Google Benchmark benchmarks: unpack_zlib/<file>,
+// unpack_method2/<file> and pack_method2/<file>. Both decoders unpack the same content from
+// memory; each file is packed at the highest level of both. After the benchmark report it
+// prints per-file figures, the packing speed of method 2, and "ratio method2_vs_zlib <value>"
+// (zlib's total CPU time over method 2's, each the fastest of the repetitions; above 1 means
+// method 2 unpacks faster).
 //
-// Usage: bench_depack2 [FILE...]   (without arguments: the built-in corpus below)
+// Usage: bench_depack2 [--benchmark_...] [FILE...]   (without files: the built-in corpus below)
+#include "bench/bench_results.h"
 #include "data/depacker.h"
 #include "tools/ncc/packers.h"
 
 #include <zlib.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -33,51 +33,16 @@ const char* const kDefaultCorpus[] = {
     "/usr/share/doc/nodejs/contributing/doc_img/scatter-plot.png",
 };
 
-using Clock = std::chrono::steady_clock;
-
 std::vector<uint8_t> readFile(const std::string& name) {
     std::ifstream file(name, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)), {});
 }
 
-// CPU seconds of this thread (other processes on a busy machine count less than in wall time).
-double cpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-// Seconds per run of each decoder: batches of runs of about 20 ms, alternating between the
-// two decoders for several rounds; the fastest batch of each counts, which filters out
-// interruptions.
-template <typename A, typename B> std::pair<double, double> bestSecondsPerRun(A&& a, B&& b) {
-    a();
-    b();
-    auto runsFor = [](auto& decode) {
-        double start = cpuSeconds();
-        int runs = 0;
-        do {
-            decode();
-            ++runs;
-        } while (cpuSeconds() - start < 0.02);
-        return runs;
-    };
-    int runsA = runsFor(a);
-    int runsB = runsFor(b);
-    double bestA = 1e30;
-    double bestB = 1e30;
-    for (int round = 0; round < 9; ++round) {
-        double start = cpuSeconds();
-        for (int i = 0; i < runsA; ++i)
-            a();
-        bestA = std::min(bestA, (cpuSeconds() - start) / runsA);
-        start = cpuSeconds();
-        for (int i = 0; i < runsB; ++i)
-            b();
-        bestB = std::min(bestB, (cpuSeconds() - start) / runsB);
-    }
-    return {bestA, bestB};
-}
+struct Sample {
+    std::string name;
+    std::string label; // benchmark name part
+    std::vector<uint8_t> data, zipped, packed;
+};
 
 bool inflateInto(const std::vector<uint8_t>& packed, std::vector<uint8_t>& out) {
     uLongf size = out.size();
@@ -85,58 +50,121 @@ bool inflateInto(const std::vector<uint8_t>& packed, std::vector<uint8_t>& out) 
            size == out.size();
 }
 
+bool method2Into(const std::vector<uint8_t>& packed, std::vector<uint8_t>& out) {
+    return decodeMethod2(packed.data(), static_cast<int32_t>(packed.size()), out.data(),
+                         static_cast<int32_t>(out.size()));
+}
+
+std::string baseName(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void setBytes(benchmark::State& state, const Sample& sample) {
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(sample.data.size()));
+}
+
+void registerBenchmarks(const Sample* s) {
+    benchmark::RegisterBenchmark(("unpack_zlib/" + s->label).c_str(), [s](benchmark::State& state) {
+        std::vector<uint8_t> out(s->data.size());
+        for (auto _ : state)
+            if (!inflateInto(s->zipped, out)) state.SkipWithError("zlib unpacking failed");
+        setBytes(state, *s);
+    });
+    benchmark::RegisterBenchmark(("unpack_method2/" + s->label).c_str(),
+                                 [s](benchmark::State& state) {
+                                     std::vector<uint8_t> out(s->data.size());
+                                     for (auto _ : state)
+                                         if (!method2Into(s->packed, out))
+                                             state.SkipWithError("method-2 unpacking failed");
+                                     setBytes(state, *s);
+                                 });
+    // Packing runs in a single repetition: it only gives the packing speed, no ratio.
+    auto pack = [s](benchmark::State& state) {
+        for (auto _ : state)
+            benchmark::DoNotOptimize(packMethod2(s->data.data(), s->data.size(), 9));
+        setBytes(state, *s);
+    };
+    benchmark::RegisterBenchmark(("pack_method2/" + s->label).c_str(), pack)->Repetitions(1);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    std::vector<char*> args =
+        withDefaultFlags(argc, argv, {"--benchmark_min_time=0.1", "--benchmark_repetitions=3"});
+    int count = int(args.size()) - 1;
+    benchmark::Initialize(&count, args.data());
+
     std::vector<std::string> names;
-    for (int i = 1; i < argc; ++i)
-        names.push_back(argv[i]);
+    for (int i = 1; i < count; ++i)
+        names.push_back(args[i]);
     if (names.empty()) names.assign(std::begin(kDefaultCorpus), std::end(kDefaultCorpus));
+
+    // Pack every file both ways and check both round trips before anything is timed.
+    std::vector<std::unique_ptr<Sample>> corpus;
+    for (const std::string& name : names) {
+        auto sample = std::make_unique<Sample>();
+        sample->name = name;
+        sample->label = baseName(name);
+        sample->data = readFile(name);
+        if (sample->data.empty()) {
+            std::printf("%-44s missing, skipped\n", name.c_str());
+            continue;
+        }
+        const std::vector<uint8_t>& data = sample->data;
+        sample->zipped.resize(compressBound(data.size()));
+        uLongf zippedSize = sample->zipped.size();
+        compress2(sample->zipped.data(), &zippedSize, data.data(), data.size(), 9);
+        sample->zipped.resize(zippedSize);
+        sample->packed = packMethod2(data.data(), data.size(), 9);
+
+        std::vector<uint8_t> out(data.size());
+        if (!inflateInto(sample->zipped, out) || out != data || !method2Into(sample->packed, out) ||
+            out != data) {
+            std::printf("%-44s round trip FAILED\n", name.c_str());
+            return 1;
+        }
+        registerBenchmarks(sample.get());
+        corpus.push_back(std::move(sample));
+    }
+
+    ResultCollector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    benchmark::Shutdown();
+    for (const std::string& error : collector.errors)
+        std::printf("error: %s\n", error.c_str());
 
     double zlibTotal = 0;
     double method2Total = 0;
     double packSeconds = 0;
     double packedBytes = 0;
+    bool complete = true;
     std::printf("%-44s %10s %10s %10s %9s %9s\n", "file", "size", "zlib-9", "method2", "zlib MB/s",
                 "m2 MB/s");
-    for (const std::string& name : names) {
-        std::vector<uint8_t> data = readFile(name);
-        if (data.empty()) {
-            std::printf("%-44s missing, skipped\n", name.c_str());
+    for (const auto& sample : corpus) {
+        const BenchResult* zlib = findResult(collector, "unpack_zlib/" + sample->label);
+        const BenchResult* method2 = findResult(collector, "unpack_method2/" + sample->label);
+        const BenchResult* pack = findResult(collector, "pack_method2/" + sample->label);
+        double mb = static_cast<double>(sample->data.size()) / 1e6;
+        if (!zlib || !method2) {
+            complete = false;
             continue;
         }
-        std::vector<uint8_t> zipped(compressBound(data.size()));
-        uLongf zippedSize = zipped.size();
-        compress2(zipped.data(), &zippedSize, data.data(), data.size(), 9);
-        zipped.resize(zippedSize);
-
-        auto packStart = Clock::now();
-        std::vector<uint8_t> packed = packMethod2(data.data(), data.size(), 9);
-        packSeconds += std::chrono::duration<double>(Clock::now() - packStart).count();
-        packedBytes += static_cast<double>(data.size());
-
-        std::vector<uint8_t> out(data.size());
-        if (!inflateInto(zipped, out) || out != data ||
-            !decodeMethod2(packed.data(), static_cast<int32_t>(packed.size()), out.data(),
-                           static_cast<int32_t>(out.size())) ||
-            out != data) {
-            std::printf("%-44s round trip FAILED\n", name.c_str());
-            return 1;
+        zlibTotal += zlib->cpuSeconds;
+        method2Total += method2->cpuSeconds;
+        if (pack) {
+            packSeconds += pack->cpuSeconds;
+            packedBytes += static_cast<double>(sample->data.size());
         }
-        auto [zlibSeconds, method2Seconds] =
-            bestSecondsPerRun([&] { inflateInto(zipped, out); },
-                              [&] {
-                                  decodeMethod2(packed.data(), static_cast<int32_t>(packed.size()),
-                                                out.data(), static_cast<int32_t>(out.size()));
-                              });
-        zlibTotal += zlibSeconds;
-        method2Total += method2Seconds;
-        double mb = static_cast<double>(data.size()) / 1e6;
-        std::printf("%-44s %10zu %10zu %10zu %9.1f %9.1f\n", name.c_str(), data.size(),
-                    zipped.size(), packed.size(), mb / zlibSeconds, mb / method2Seconds);
+        std::printf("%-44s %10zu %10zu %10zu %9.1f %9.1f\n", sample->name.c_str(),
+                    sample->data.size(), sample->zipped.size(), sample->packed.size(),
+                    mb / zlib->cpuSeconds, mb / method2->cpuSeconds);
     }
-    if (method2Total <= 0) return 1;
-    std::printf("method2 packing speed (level 9): %.2f MB/s\n", packedBytes / 1e6 / packSeconds);
+    if (packSeconds > 0)
+        std::printf("method2 packing speed (level 9): %.2f MB/s\n",
+                    packedBytes / 1e6 / packSeconds);
+    if (!complete || method2Total <= 0) return 1;
     std::printf("ratio method2_vs_zlib %.2f\n", zlibTotal / method2Total);
-    return 0;
+    return collector.errors.empty() ? 0 : 1;
 }

@@ -1,7 +1,13 @@
 // A frame of 10,000 small draws from user memory with state changes between them, the way
 // effects draw sprites: CPU time per draw, GL calls per draw, program cache hit rate and the
-// number of generated programs. The reference is the same quads drawn in one call, in the
-// same run. Run headless with SDL_VIDEODRIVER=offscreen.
+// number of generated programs. The references are the same quads drawn in one call and the
+// same draws without state changes, measured in the same run. Google Benchmark benchmarks
+// (one iteration is one frame; the time is the submission from BeginScene to EndScene):
+// frame/draws_with_changes, frame/one_batched_call, frame/draws_no_changes. After the report
+// it prints the figures and "ratio gpu_draw_per_quad_vs_batched" and "ratio
+// gpu_state_changes_vs_none" (time of the per-draw frame over each reference).
+// Run headless with SDL_VIDEODRIVER=offscreen.
+#include "bench/bench_results.h"
 #include "platform/gpu/gpu.h"
 
 #include <chrono>
@@ -74,9 +80,60 @@ double drawBatched(GpuDevice* device, const std::vector<Vertex>& vertices) {
     return seconds() - start;
 }
 
+struct Scene {
+    GpuDevice* device = nullptr;
+    GpuTexture* textures[2] = {};
+    std::vector<Vertex> vertices;
+};
+
+void present(GpuDevice* device) {
+    device->Present(nullptr, nullptr, nullptr, nullptr);
+}
+
+void registerBenchmarks(Scene* scene) {
+    benchmark::RegisterBenchmark("frame/draws_with_changes", [scene](benchmark::State& state) {
+        GpuFrameStats stats;
+        for (auto _ : state) {
+            state.SetIterationTime(drawFrame(scene->device, scene->textures, scene->vertices));
+            present(scene->device);
+            stats = scene->device->GetFrameStats();
+        }
+        state.counters["gl_calls_per_draw"] = double(stats.glCalls) / kDraws;
+        state.counters["state_changes_per_draw"] = double(stats.stateChanges) / kDraws;
+        state.counters["program_hit_rate"] =
+            stats.shaderLookups ? double(stats.shaderCacheHits) / stats.shaderLookups : 0.0;
+        state.counters["programs_compiled"] = stats.shaderCompiles;
+        state.counters["programs_in_cache"] = scene->device->GetShaderCount();
+        state.counters["draws"] =
+            benchmark::Counter(double(state.iterations()) * kDraws, benchmark::Counter::kIsRate);
+    })->UseManualTime();
+    benchmark::RegisterBenchmark("frame/one_batched_call", [scene](benchmark::State& state) {
+        for (auto _ : state) {
+            state.SetIterationTime(drawBatched(scene->device, scene->vertices));
+            present(scene->device);
+        }
+        state.counters["draws"] =
+            benchmark::Counter(double(state.iterations()) * kDraws, benchmark::Counter::kIsRate);
+    })->UseManualTime();
+    benchmark::RegisterBenchmark("frame/draws_no_changes", [scene](benchmark::State& state) {
+        for (auto _ : state) {
+            state.SetIterationTime(
+                drawFrame(scene->device, scene->textures, scene->vertices, false));
+            present(scene->device);
+        }
+        state.counters["draws"] =
+            benchmark::Counter(double(state.iterations()) * kDraws, benchmark::Counter::kIsRate);
+    })->UseManualTime();
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    std::vector<char*> args = withDefaultFlags(argc, argv, {"--benchmark_min_time=0.5"});
+    int count = int(args.size()) - 1;
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+
     GpuSystem* system = gpuCreate();
     if (!system) return fprintf(stderr, "gpu_bench: no video driver\n"), 1;
     D3DPRESENT_PARAMETERS params;
@@ -85,51 +142,54 @@ int main() {
     params.BackBufferFormat = D3DFMT_X8R8G8B8;
     params.Windowed = true;
     params.FullScreen_PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-    GpuDevice* device = nullptr;
+    Scene scene;
     if (system->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
-                             &params, &device) != D3D_OK)
+                             &params, &scene.device) != D3D_OK)
         return fprintf(stderr, "gpu_bench: no device\n"), 1;
+    GpuDevice* device = scene.device;
     device->SetRenderState(D3DRS_LIGHTING, 0);
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    GpuTexture* textures[2] = {};
-    for (GpuTexture*& t : textures)
+    for (GpuTexture*& t : scene.textures)
         device->CreateTexture(16, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t);
-    std::vector<Vertex> vertices(size_t(kDraws) * 6);
+    scene.vertices.resize(size_t(kDraws) * 6);
     for (int i = 0; i < kDraws; ++i)
-        quad(&vertices[size_t(i) * 6], i);
+        quad(&scene.vertices[size_t(i) * 6], i);
 
-    drawFrame(device, textures, vertices); // warm-up: programs are built here
-    device->Present(nullptr, nullptr, nullptr, nullptr);
-    const int frames = 5;
-    double perDraw = 0, batched = 0, unchanged = 0;
-    GpuFrameStats stats;
-    for (int f = 0; f < frames; ++f) {
-        perDraw += drawFrame(device, textures, vertices);
-        device->Present(nullptr, nullptr, nullptr, nullptr);
-        stats = device->GetFrameStats();
-        batched += drawBatched(device, vertices);
-        device->Present(nullptr, nullptr, nullptr, nullptr);
-        unchanged += drawFrame(device, textures, vertices, false);
-        device->Present(nullptr, nullptr, nullptr, nullptr);
-    }
-    perDraw /= frames;
-    batched /= frames;
-    unchanged /= frames;
+    drawFrame(device, scene.textures, scene.vertices); // warm-up: programs are built here
+    present(device);
+
+    registerBenchmarks(&scene);
+    ResultCollector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    benchmark::Shutdown();
+    for (const std::string& error : collector.errors)
+        printf("error: %s\n", error.c_str());
+
+    const BenchResult* perDraw = findResult(collector, "frame/draws_with_changes");
+    const BenchResult* batched = findResult(collector, "frame/one_batched_call");
+    const BenchResult* unchanged = findResult(collector, "frame/draws_no_changes");
     printf("draws per frame          %d\n", kDraws);
-    printf("cpu time per draw        %.3f us\n", perDraw / kDraws * 1e6);
-    printf("gl calls per draw        %.2f\n", double(stats.glCalls) / kDraws);
-    printf("state changes per draw   %.2f\n", double(stats.stateChanges) / kDraws);
-    printf("program cache hit rate   %.4f\n",
-           stats.shaderLookups ? double(stats.shaderCacheHits) / stats.shaderLookups : 0.0);
-    printf("programs compiled/frame  %u\n", stats.shaderCompiles);
-    printf("programs in cache        %u\n", device->GetShaderCount());
-    printf("one batched call         %.3f ms\n", batched * 1e3);
-    printf("same draws, no changes   %.3f us per draw\n", unchanged / kDraws * 1e6);
-    printf("ratio gpu_draw_per_quad_vs_batched %.2f\n", perDraw / batched);
-    printf("ratio gpu_state_changes_vs_none %.2f\n", perDraw / unchanged);
-    for (GpuTexture* t : textures)
+    if (perDraw) {
+        printf("cpu time per draw        %.3f us\n", perDraw->realSeconds / kDraws * 1e6);
+        printf("gl calls per draw        %.2f\n", counterOf(*perDraw, "gl_calls_per_draw"));
+        printf("state changes per draw   %.2f\n", counterOf(*perDraw, "state_changes_per_draw"));
+        printf("program cache hit rate   %.4f\n", counterOf(*perDraw, "program_hit_rate"));
+        printf("programs compiled/frame  %.0f\n", counterOf(*perDraw, "programs_compiled"));
+        printf("programs in cache        %.0f\n", counterOf(*perDraw, "programs_in_cache"));
+    }
+    if (batched) printf("one batched call         %.3f ms\n", batched->realSeconds * 1e3);
+    if (unchanged)
+        printf("same draws, no changes   %.3f us per draw\n",
+               unchanged->realSeconds / kDraws * 1e6);
+    if (perDraw && batched)
+        printf("ratio gpu_draw_per_quad_vs_batched %.2f\n",
+               perDraw->realSeconds / batched->realSeconds);
+    if (perDraw && unchanged)
+        printf("ratio gpu_state_changes_vs_none %.2f\n",
+               perDraw->realSeconds / unchanged->realSeconds);
+    for (GpuTexture* t : scene.textures)
         t->Release();
     device->Release();
     system->Release();
-    return 0;
+    return collector.errors.empty() && perDraw && batched && unchanged ? 0 : 1;
 }

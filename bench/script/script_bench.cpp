@@ -1,10 +1,14 @@
 // Script parsing speed and the hit rate of the song-position caches.
 //
 // Builds a large production script (declarations, macros, a timeline placed by seconds and by
-// song positions of a real module), preprocesses it from disk and parses it in build passes.
-// Prints the preprocessing and parse throughput in MB/s of preprocessed text, the cache hit
-// rate of the time conversions for the first pass and for a re-parse (the loop case), and the
-// parse speed against a plain whitespace tokenizer over the same text, measured in this run.
+// song positions of a real module), preprocesses it from disk and parses it in build passes,
+// as Google Benchmark benchmarks: preprocess, parse/first_pass (a new Script each time, its
+// caches cold), parse/reparse (the same Script again, the loop case) and word_split (the
+// reference: a plain whitespace tokenizer over the same text). After the report it prints the
+// preprocessing and parse throughput in MB/s of preprocessed text, the cache hit rate of the
+// time conversions for the first pass and for a re-parse, and "ratio
+// script_parse_vs_word_split" (word split time over re-parse time), all from the same run.
+#include "bench/bench_results.h"
 #include "data/filesystem.h"
 #include "data/stream.h"
 #include "effects/effect.h"
@@ -12,20 +16,14 @@
 #include "script/parser.h"
 #include "script/preprocessor.h"
 
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 std::string productionScript(int blocks) {
     std::string text = "; generated production\nset tune to dali.xm\nset prefxres to 640\n";
@@ -64,9 +62,87 @@ size_t countWords(const std::string& text) {
     return words;
 }
 
+const char* const kScriptFile = "script_bench_production.txt";
+
+struct Preprocessed {
+    Preprocessor* preprocessor = nullptr;
+    std::string text;
+};
+
+void setTextBytes(benchmark::State& state, const Preprocessed& input) {
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(input.text.size()));
+}
+
+void setCacheCounters(benchmark::State& state, uint64_t lookups, uint64_t hits) {
+    state.counters["lookups_per_pass"] = double(lookups) / double(state.iterations());
+    state.counters["hit_rate"] = lookups ? double(hits) / double(lookups) : 0.0;
+}
+
+void registerBenchmarks(const Preprocessed* input) {
+    benchmark::RegisterBenchmark("preprocess", [input](benchmark::State& state) {
+        for (auto _ : state) {
+            Preprocessor preprocessor;
+            if (!preprocessor.run(kScriptFile)) state.SkipWithError("preprocessing failed");
+        }
+        setTextBytes(state, *input);
+    });
+    benchmark::RegisterBenchmark("parse/first_pass", [input](benchmark::State& state) {
+        uint64_t lookups = 0, hits = 0;
+        for (auto _ : state) {
+            state.PauseTiming();
+            auto script = std::make_unique<Script>(input->text.data(), int32_t(input->text.size()),
+                                                   &input->preprocessor->sourceLines());
+            state.ResumeTiming();
+            script->parse(false);
+            state.PauseTiming();
+            lookups += script->times().cache.lookups;
+            hits += script->times().cache.hits;
+            destroyEffects();
+            script.reset();
+            state.ResumeTiming();
+        }
+        setTextBytes(state, *input);
+        setCacheCounters(state, lookups, hits);
+    });
+    benchmark::RegisterBenchmark("parse/reparse", [input](benchmark::State& state) {
+        Script script(input->text.data(), int32_t(input->text.size()),
+                      &input->preprocessor->sourceLines());
+        script.parse(false);
+        const TimeCache& cache = script.times().cache;
+        uint64_t lookupsBefore = cache.lookups, hitsBefore = cache.hits;
+        uint64_t conversionsBefore = tmxConversionCount();
+        for (auto _ : state) {
+            destroyEffects();
+            script.parse(false);
+        }
+        setTextBytes(state, *input);
+        setCacheCounters(state, cache.lookups - lookupsBefore, cache.hits - hitsBefore);
+        state.counters["library_calls_per_pass"] =
+            double(tmxConversionCount() - conversionsBefore) / double(state.iterations());
+        state.counters["events"] = double(script.events().size());
+        state.counters["fades"] = double(script.fades().size());
+        state.counters["actions"] = double(script.actions().size());
+        destroyEffects();
+    });
+    benchmark::RegisterBenchmark("word_split", [input](benchmark::State& state) {
+        size_t words = 0;
+        for (auto _ : state) {
+            words = countWords(input->text);
+            benchmark::DoNotOptimize(words);
+        }
+        setTextBytes(state, *input);
+        state.counters["words"] = double(words);
+    });
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    std::vector<char*> args = withDefaultFlags(argc, argv, {"--benchmark_min_time=0.5"});
+    int count = int(args.size()) - 1;
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+
     std::ifstream tune(std::string(LUX_SOURCE_DIR) + "/tests/data/dali.xm", std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(tune)),
                             std::istreambuf_iterator<char>());
@@ -76,59 +152,62 @@ int main() {
         fprintf(stderr, "cannot load dali.xm\n");
         return 1;
     }
+    // Written to the working folder, where the file system finds it; the name avoids the
+    // build folder's "script" directory next to the program.
     {
-        std::ofstream out("script", std::ios::binary);
+        std::ofstream out(kScriptFile, std::ios::binary);
         out << productionScript(20000);
+        if (!out.flush()) {
+            fprintf(stderr, "cannot write %s in the working folder\n", kScriptFile);
+            return 1;
+        }
     }
     initFileSystem();
 
-    Clock::time_point start = Clock::now();
     Preprocessor preprocessor;
-    if (!preprocessor.run("script")) return 1;
-    double preprocessSeconds = secondsSince(start);
+    if (!preprocessor.run(kScriptFile)) return 1;
+    Preprocessed input;
+    input.preprocessor = &preprocessor;
     Stream* output = preprocessor.output();
-    std::string text(size_t(output->size()), '\0');
+    input.text.assign(size_t(output->size()), '\0');
     output->seek(0);
-    output->read(text.data(), int32_t(text.size()));
-    double megabytes = double(text.size()) / 1e6;
+    output->read(input.text.data(), int32_t(input.text.size()));
+    double megabytes = double(input.text.size()) / 1e6;
 
-    Script script(text.data(), int32_t(text.size()), &preprocessor.sourceLines());
-    start = Clock::now();
-    script.parse(false);
-    double firstSeconds = secondsSince(start);
-    const TimeCache& cache = script.times().cache;
-    uint64_t firstLookups = cache.lookups, firstHits = cache.hits;
-    uint64_t conversionsBefore = tmxConversionCount();
+    registerBenchmarks(&input);
+    ResultCollector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    benchmark::Shutdown();
+    for (const std::string& error : collector.errors)
+        printf("error: %s\n", error.c_str());
 
-    const int kPasses = 5;
-    start = Clock::now();
-    for (int pass = 0; pass < kPasses; ++pass) {
-        destroyEffects();
-        script.parse(false);
+    const BenchResult* preprocess = findResult(collector, "preprocess");
+    const BenchResult* first = findResult(collector, "parse/first_pass");
+    const BenchResult* reparse = findResult(collector, "parse/reparse");
+    const BenchResult* words = findResult(collector, "word_split");
+    printf("script: %.2f MB preprocessed", megabytes);
+    if (words) printf(", %.0f words", counterOf(*words, "words"));
+    if (reparse)
+        printf(", %.0f events, %.0f fades, %.0f actions", counterOf(*reparse, "events"),
+               counterOf(*reparse, "fades"), counterOf(*reparse, "actions"));
+    printf("\n");
+    if (preprocess) printf("preprocess: %.1f MB/s\n", megabytes / preprocess->realSeconds);
+    if (first) {
+        printf("parse (first build pass): %.1f MB/s\n", megabytes / first->realSeconds);
+        printf("time conversion cache, first pass: %.0f lookups, %.2f%% hits\n",
+               counterOf(*first, "lookups_per_pass"), 100.0 * counterOf(*first, "hit_rate"));
     }
-    double parseSeconds = secondsSince(start) / kPasses;
-    uint64_t repeatLookups = cache.lookups - firstLookups, repeatHits = cache.hits - firstHits;
-
-    start = Clock::now();
-    size_t words = 0;
-    const int kTokenizePasses = 20;
-    for (int pass = 0; pass < kTokenizePasses; ++pass)
-        words += countWords(text);
-    double tokenizeSeconds = secondsSince(start) / kTokenizePasses;
-
-    printf("script: %.2f MB preprocessed, %zu words, %zu events, %zu fades, %zu actions\n",
-           megabytes, words / kTokenizePasses, script.events().size(), script.fades().size(),
-           script.actions().size());
-    printf("preprocess: %.1f MB/s\n", megabytes / preprocessSeconds);
-    printf("parse (first build pass): %.1f MB/s\n", megabytes / firstSeconds);
-    printf("parse (re-parse, caches warm): %.1f MB/s\n", megabytes / parseSeconds);
-    printf("time conversion cache, first pass: %llu lookups, %.2f%% hits\n",
-           (unsigned long long)firstLookups, 100.0 * double(firstHits) / double(firstLookups));
-    printf("time conversion cache, re-parse: %llu lookups, %.2f%% hits, %llu library calls\n",
-           (unsigned long long)repeatLookups, 100.0 * double(repeatHits) / double(repeatLookups),
-           (unsigned long long)(tmxConversionCount() - conversionsBefore));
-    printf("ratio script_parse_vs_word_split %.4f\n", tokenizeSeconds / parseSeconds);
+    if (reparse) {
+        printf("parse (re-parse, caches warm): %.1f MB/s\n", megabytes / reparse->realSeconds);
+        printf("time conversion cache, re-parse: %.0f lookups, %.2f%% hits, %.0f library calls\n",
+               counterOf(*reparse, "lookups_per_pass"), 100.0 * counterOf(*reparse, "hit_rate"),
+               counterOf(*reparse, "library_calls_per_pass"));
+    }
+    if (words && reparse)
+        printf("ratio script_parse_vs_word_split %.4f\n",
+               words->realSeconds / reparse->realSeconds);
     destroyEffects();
     closeFileSystem();
-    return 0;
+    std::remove(kScriptFile);
+    return collector.errors.empty() && preprocess && first && reparse && words ? 0 : 1;
 }
