@@ -88,6 +88,15 @@ class ResultCollector : public benchmark::ConsoleReporter {
 
 // The result of the benchmark registered as `name`; nullptr (with a note on stderr) when it
 // did not run, e.g. because of --benchmark_filter or an error.
+// Runs the registered benchmarks with the collecting reporter, shuts the library down and
+// prints the errors the run reported.
+inline void runBenchmarks(ResultCollector& collector) {
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    benchmark::Shutdown();
+    for (const std::string& error : collector.errors)
+        std::printf("error: %s\n", error.c_str());
+}
+
 inline const BenchResult* findResult(const ResultCollector& collector, const std::string& name) {
     auto found = collector.results.find(name);
     if (found != collector.results.end()) return &found->second;

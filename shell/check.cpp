@@ -101,8 +101,8 @@ int runCheck(void (*applyConfigKey)(const char* key, const char* value)) {
     if (configValues.yres <= 0) configValues.yres = int32_t(preferredHeight());
 
     static SoundSettings settings;
+    tmxInit(&settings); // fills the block with the player's defaults
     settings.noSound = 1;
-    tmxInit(&settings);
     loadTune();
 
     createEffect("tmx", "tmxcontrol");

@@ -171,10 +171,7 @@ int main(int argc, char** argv) {
     }
 
     ResultCollector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
-    benchmark::Shutdown();
-    for (const std::string& error : collector.errors)
-        std::printf("error: %s\n", error.c_str());
+    runBenchmarks(collector);
 
     double oursTotal = 0, referenceTotal = 0, packTotal = 0, packedBytes = 0;
     bool complete = true;

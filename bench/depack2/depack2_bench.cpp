@@ -130,10 +130,7 @@ int main(int argc, char** argv) {
     }
 
     ResultCollector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
-    benchmark::Shutdown();
-    for (const std::string& error : collector.errors)
-        std::printf("error: %s\n", error.c_str());
+    runBenchmarks(collector);
 
     double zlibTotal = 0;
     double method2Total = 0;

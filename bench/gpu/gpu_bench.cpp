@@ -160,10 +160,7 @@ int main(int argc, char** argv) {
 
     registerBenchmarks(&scene);
     ResultCollector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
-    benchmark::Shutdown();
-    for (const std::string& error : collector.errors)
-        printf("error: %s\n", error.c_str());
+    runBenchmarks(collector);
 
     const BenchResult* perDraw = findResult(collector, "frame/draws_with_changes");
     const BenchResult* batched = findResult(collector, "frame/one_batched_call");

@@ -176,10 +176,7 @@ int main(int argc, char** argv) {
 
     registerBenchmarks(&input);
     ResultCollector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
-    benchmark::Shutdown();
-    for (const std::string& error : collector.errors)
-        printf("error: %s\n", error.c_str());
+    runBenchmarks(collector);
 
     const BenchResult* preprocess = findResult(collector, "preprocess");
     const BenchResult* first = findResult(collector, "parse/first_pass");

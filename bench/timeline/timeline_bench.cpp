@@ -153,11 +153,8 @@ int main(int argc, char** argv) {
     for (ScreenSize size : sizes)
         registerBenchmarks(size);
     ResultCollector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
+    runBenchmarks(collector);
     endSession();
-    benchmark::Shutdown();
-    for (const std::string& error : collector.errors)
-        printf("error: %s\n", error.c_str());
     if (!collector.errors.empty()) {
         fprintf(stderr, "no video driver (run with SDL_VIDEODRIVER=offscreen)\n");
         return 1;
