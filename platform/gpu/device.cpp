@@ -695,12 +695,13 @@ static HRESULT createTextureObject(GpuDevice* device, GpuBaseTexture* t, uint32_
     return D3D_OK;
 }
 
-HRESULT GpuDevice::CreateTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
-                                 D3DFORMAT format, D3DPOOL pool, GpuTexture** texture) {
-    if (!texture) return D3DERR_INVALIDCALL;
-    *texture = nullptr;
-    GpuTexture* t = new GpuTexture;
-    HRESULT hr = createTextureObject(this, t, width, height, levels, usage, format, pool, 1);
+// Creates the storage of a new texture object; on failure the object goes (through Release
+// once it is attached to the device) and nothing is handed out.
+template <typename T, typename Create>
+static HRESULT finishTexture(T* t, Create create, GpuDevice* device, uint32_t width,
+                             uint32_t height, uint32_t levels, uint32_t usage, D3DFORMAT format,
+                             D3DPOOL pool, int faces, T** out) {
+    HRESULT hr = create(device, t, width, height, levels, usage, format, pool, faces);
     if (FAILED(hr)) {
         if (t->device)
             t->Release();
@@ -708,8 +709,16 @@ HRESULT GpuDevice::CreateTexture(uint32_t width, uint32_t height, uint32_t level
             delete t;
         return hr;
     }
-    *texture = t;
+    *out = t;
     return D3D_OK;
+}
+
+HRESULT GpuDevice::CreateTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+                                 D3DFORMAT format, D3DPOOL pool, GpuTexture** texture) {
+    if (!texture) return D3DERR_INVALIDCALL;
+    *texture = nullptr;
+    return finishTexture(new GpuTexture, createTextureObject, this, width, height, levels, usage,
+                         format, pool, 1, texture);
 }
 
 HRESULT GpuDevice::CreateCubeTexture(uint32_t edge, uint32_t levels, uint32_t usage,
@@ -717,17 +726,8 @@ HRESULT GpuDevice::CreateCubeTexture(uint32_t edge, uint32_t levels, uint32_t us
     if (!texture) return D3DERR_INVALIDCALL;
     *texture = nullptr;
     if (!(state->caps.TextureCaps & D3DPTEXTURECAPS_CUBEMAP)) return D3DERR_INVALIDCALL;
-    GpuCubeTexture* t = new GpuCubeTexture;
-    HRESULT hr = createTextureObject(this, t, edge, edge, levels, usage, format, pool, 6);
-    if (FAILED(hr)) {
-        if (t->device)
-            t->Release();
-        else
-            delete t;
-        return hr;
-    }
-    *texture = t;
-    return D3D_OK;
+    return finishTexture(new GpuCubeTexture, createTextureObject, this, edge, edge, levels, usage,
+                         format, pool, 6, texture);
 }
 
 static HRESULT createBuffer(GpuDevice* device, GpuBuffer* b, D3DRESOURCETYPE type, uint32_t length,
