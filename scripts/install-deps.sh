@@ -8,11 +8,13 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev libepoxy-dev libgl1-mesa-dri libegl1 mesa-utils xvfb xauth
   libopenmpt-dev libmpg123-dev
-  libstb-dev libfreetype-dev libfontconfig-dev fonts-liberation2
+  libstb-dev libturbojpeg0-dev libjpeg-turbo-progs
+  libfreetype-dev libfontconfig-dev fonts-liberation2
   libimgui-dev libcli11-dev
   libdivsufsort-dev libbz2-dev zlib1g-dev bzip2 gzip
   libtinygltf-dev
   clang libclang-rt-14-dev
+  xdotool imagemagick
 )
 
 missing=()
