@@ -51,3 +51,9 @@ void setScreenSaverEnabled(bool enabled);
 
 // Maps an SDL scancode to the DirectInput scan code of the same key (0 when there is none).
 int directInputKeyCode(int sdlScancode);
+
+// Mouse capture: relative mouse mode on the demo window (pointer hidden, motion unbounded).
+// False when the video driver cannot grab the mouse; the motion still arrives.
+bool setMouseGrab(bool grab);
+// The keys held right now, by DirectInput scan code (1 = held), as the system reports them.
+void readKeyboardState(int down[256]);

@@ -102,6 +102,7 @@ void windowProcedure(const WindowEvent& event) {
         wakeInput();
         break;
     case WindowEvent::Deactivate:
+        feedInputEvent(event);
         if (offline) break;
         configValues.active = 0;
         if (!configValues.windowed) saveDeviceResources();
