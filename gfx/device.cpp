@@ -496,6 +496,9 @@ namespace {
 
 void recoverDevice() {
     DeviceContext& c = deviceContext;
+    // Bound textures would keep default-pool objects alive through the kill.
+    for (uint32_t stage = 0; stage < kMaxTextureStages; ++stage)
+        c.device->SetTexture(stage, nullptr);
     killResources();
     if (c.primary && c.primary->surface) c.primary->surface->Release();
     if (c.primary) c.primary->surface = nullptr;
@@ -511,7 +514,6 @@ void recoverDevice() {
     // The reset put every device state back to its default: nothing the cache sent holds.
     forgetSentState();
     setRenderTarget(c.primary, true);
-    c.device->SetTexture(0, nullptr);
     resetDeviceState();
 }
 

@@ -23,6 +23,7 @@ class GpuSystem;
 class GpuDevice;
 class GpuSurface;
 class GpuTexture;
+class GpuBaseTexture;
 class GpuVertexBuffer;
 class GpuIndexBuffer;
 struct Texture;
@@ -109,6 +110,11 @@ void setRenderState(uint32_t state, uint32_t value);
 void setRenderStates(const uint32_t* list); // state, value pairs ending with state 0
 void setStageState(uint32_t stage, uint32_t type, uint32_t value);
 void setStageStates(uint32_t stage, const uint32_t* list); // type, value pairs ending with 0
+// The texture of a stage (null: none; stages past the device's limit are ignored).
+void setTexture(uint32_t stage, GpuBaseTexture* texture);
+// Drops a texture that is about to be freed from the wanted and sent tables (the device lets
+// go of it at once), so that no later flush binds a freed object.
+void forgetTexture(GpuBaseTexture* texture);
 void setStream(uint32_t number, GpuVertexBuffer* buffer, uint32_t stride);
 void setIndices(GpuIndexBuffer* buffer, uint32_t baseIndex);
 void setVertexShader(uint32_t fvfOrId);
@@ -126,6 +132,8 @@ bool softwareVertexProcessingOn();
 // Wanted / last sent values, for tests and tools.
 uint32_t wantedRenderState(uint32_t state);
 uint32_t sentRenderState(uint32_t state);
+GpuBaseTexture* wantedTexture(uint32_t stage);
+GpuBaseTexture* sentTexture(uint32_t stage);
 
 // ---- Vertex shaders (ids 1, 3, 5 ...) ----
 uint32_t registerVertexShader(const uint32_t* declaration, const uint32_t* function);

@@ -68,6 +68,18 @@ void flushStageStates(GpuDevice* device) {
     }
 }
 
+// A sent texture that no longer says what the device holds (after a reset or at start).
+GpuBaseTexture* const kUnknownTexture = reinterpret_cast<GpuBaseTexture*>(uintptr_t(-1));
+
+void flushTextures(GpuDevice* device) {
+    StateCache& s = cache();
+    for (uint32_t stage = 0; stage < kMaxTextureStages; ++stage) {
+        if (s.wantedTexture[stage] == s.sentTexture[stage]) continue;
+        checkDx(device->SetTexture(stage, s.wantedTexture[stage]), "SetTexture FAILED", false);
+        s.sentTexture[stage] = s.wantedTexture[stage];
+    }
+}
+
 void flushShader(GpuDevice* device) {
     StateCache& s = cache();
     if (s.wantedShader == s.sentShader) return;
@@ -187,6 +199,8 @@ void drawUP(D3DPRIMITIVETYPE type, uint32_t primitives, const void* vertices, ui
 void resetStateCache() {
     StateCache& s = cache();
     s = StateCache{};
+    for (GpuBaseTexture*& sent : s.sentTexture)
+        sent = kUnknownTexture;
     GpuDevice* device = deviceContext.device;
     for (uint32_t i = 0; i < kStateSlots; ++i) {
         s.sentRender[i] = s.sentStage[i] = kUnknown;
@@ -211,6 +225,11 @@ void forgetSentState() {
     for (StreamSlot& slot : s.wantedStream)
         slot = StreamSlot{};
     s.sentIndex = s.wantedIndex = IndexSlot{};
+    // Restored device objects are new ones: no texture pointer wanted before the reset holds.
+    for (uint32_t stage = 0; stage < kMaxTextureStages; ++stage) {
+        s.wantedTexture[stage] = nullptr;
+        s.sentTexture[stage] = kUnknownTexture;
+    }
     s.sentShader = 0;
     memset(s.sentConstant, 0, sizeof(s.sentConstant));
     s.dirtyLow = 0;
@@ -238,6 +257,22 @@ void setStageStates(uint32_t stage, const uint32_t* list) {
 
 void setStream(uint32_t number, GpuVertexBuffer* buffer, uint32_t stride) {
     if (number < kStreams) cache().wantedStream[number] = StreamSlot{buffer, stride};
+}
+
+void setTexture(uint32_t stage, GpuBaseTexture* texture) {
+    if (stage < blendStageCount() && stage < kMaxTextureStages)
+        cache().wantedTexture[stage] = texture;
+}
+
+void forgetTexture(GpuBaseTexture* texture) {
+    if (!texture) return;
+    StateCache& s = cache();
+    for (uint32_t stage = 0; stage < kMaxTextureStages; ++stage) {
+        if (s.wantedTexture[stage] == texture) s.wantedTexture[stage] = nullptr;
+        if (s.sentTexture[stage] != texture) continue;
+        if (deviceContext.device) deviceContext.device->SetTexture(stage, nullptr);
+        s.sentTexture[stage] = nullptr;
+    }
 }
 
 void setIndices(GpuIndexBuffer* buffer, uint32_t baseIndex) {
@@ -273,6 +308,7 @@ void flushState() {
     if (!device) return;
     flushRenderStates(device);
     flushStageStates(device);
+    flushTextures(device);
     flushShader(device);
     flushStreams(device);
     flushConstants(device);
@@ -284,6 +320,14 @@ uint32_t wantedRenderState(uint32_t state) {
 
 uint32_t sentRenderState(uint32_t state) {
     return cache().sentRender[renderSlot(state)];
+}
+
+GpuBaseTexture* wantedTexture(uint32_t stage) {
+    return stage < kMaxTextureStages ? cache().wantedTexture[stage] : nullptr;
+}
+
+GpuBaseTexture* sentTexture(uint32_t stage) {
+    return stage < kMaxTextureStages ? cache().sentTexture[stage] : nullptr;
 }
 
 void resetDeviceState() {
