@@ -23,10 +23,12 @@ DeviceContext deviceContext;
 
 // ---- Shared depth buffers of texture targets ----
 
+namespace gfx {
 struct DepthEntry {
     uint32_t resourceId = 0;
     int32_t width = 0, height = 0;
 };
+} // namespace gfx
 
 namespace {
 

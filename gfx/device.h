@@ -45,13 +45,15 @@ struct ScreenFormat {
 };
 extern ScreenFormat screenFormat;
 
+namespace gfx {
 struct DepthEntry; // a shared depth buffer of one surface size
+}
 
 struct RenderTarget {
-    GpuSurface* surface = nullptr;    // "primary": the back buffer; texture targets: null
-    DepthEntry* depthEntry = nullptr; // shared depth buffer; null for "primary"
-    Texture* texture = nullptr;       // texture layer object, null until it exists
-    uint32_t textureId = 0;           // resource id of the device texture (texture targets)
+    GpuSurface* surface = nullptr;         // "primary": the back buffer; texture targets: null
+    gfx::DepthEntry* depthEntry = nullptr; // shared depth buffer; null for "primary"
+    Texture* texture = nullptr;            // texture layer object, null until it exists
+    uint32_t textureId = 0;                // resource id of the device texture (texture targets)
     char name[64] = {};
     int32_t width = 0, height = 0;               // as requested
     int32_t surfaceWidth = 0, surfaceHeight = 0; // as created
@@ -143,7 +145,6 @@ uint32_t getShaderStreamStride(uint32_t id, uint32_t stream);
 void setShaderStreamStride(uint32_t id, uint32_t stream, uint32_t stride);
 
 // ---- Draw wrappers (nothing drawn for a zero count) ----
-uint32_t fvfStride(uint32_t fvf); // bytes per vertex of an FVF code
 void drawLinesUP(const void* vertices, uint32_t n, uint32_t fvf);
 void drawLineStripUP(const void* vertices, uint32_t n, uint32_t fvf);
 void drawTrianglesUP(const void* vertices, uint32_t n, uint32_t fvf);

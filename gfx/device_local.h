@@ -5,8 +5,13 @@
 
 #include <vector>
 
+// The library's own types; only its source files include this header.
+namespace gfx {}
+using namespace gfx;
+
 class NamedCache;
 
+namespace gfx {
 struct StreamSlot {
     GpuVertexBuffer* buffer = nullptr;
     uint32_t stride = 0;
@@ -18,6 +23,7 @@ struct IndexSlot {
     uint32_t baseIndex = 0;
     bool operator==(const IndexSlot&) const = default;
 };
+} // namespace gfx
 
 constexpr uint32_t kStateSlots = 256;
 constexpr uint32_t kSpareSlot = 255;
@@ -25,6 +31,7 @@ constexpr uint32_t kStreams = 8;
 constexpr uint32_t kShaderConstants = 96;
 constexpr uint32_t kShaderStreams = 16;
 
+namespace gfx {
 struct StateCache {
     uint32_t wantedRender[kStateSlots] = {}, sentRender[kStateSlots] = {};
     uint32_t wantedStage[kStateSlots] = {}, sentStage[kStateSlots] = {};
@@ -72,6 +79,7 @@ struct DeviceContext {
     std::vector<VertexShaderRecord> shaders;
     uint32_t nextShaderId = 1;
 };
+} // namespace gfx
 
 extern DeviceContext deviceContext;
 

@@ -120,56 +120,12 @@ void flushConstants(GpuDevice* device) {
     s.dirtyLow = s.dirtyHigh = -1;
 }
 
-// Bytes of one texture coordinate set by its format bits.
-uint32_t texCoordBytes(uint32_t fvf, uint32_t set) {
-    switch ((fvf >> (16 + set * 2)) & 3) {
-    case D3DFVF_TEXTUREFORMAT1:
-        return 4;
-    case D3DFVF_TEXTUREFORMAT3:
-        return 12;
-    case D3DFVF_TEXTUREFORMAT4:
-        return 16;
-    default:
-        return 8;
-    }
-}
-
-// Per-stream strides from the declaration tokens.
+// Per-stream strides from the declaration tokens, as the device reads them.
 void computeStrides(const std::vector<uint32_t>& tokens, uint32_t* strides) {
-    int32_t stream = -1;
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        uint32_t token = tokens[i];
-        if (token <= 0x1FFFFFFF) continue;
-        switch (token >> 29) {
-        case 1:
-            stream = int32_t(token & 0xF);
-            break;
-        case 2: {
-            if (stream < 0) break;
-            uint32_t field = (token >> 16) & 0xF;
-            if (token & (1u << 28))
-                strides[stream] += 4 * field;
-            else if (!(token & (1u << 19)))
-                strides[stream] += field == D3DVSDT_FLOAT2 || field == D3DVSDT_SHORT4 ? 8
-                                   : field == D3DVSDT_FLOAT3                          ? 12
-                                   : field == D3DVSDT_FLOAT4                          ? 16
-                                                                                      : 4;
-            break;
-        }
-        case 3:
-            fatal("Tesselator streams not supported yet\n");
-        case 4:
-            i += 4 * ((token >> 25) & 0xF);
-            break;
-        case 5:
-            i += (token >> 24) & 0x1F;
-            break;
-        case 7:
-            return;
-        default:
-            break;
-        }
-    }
+    GpuDeclarationStreams streams = gpuDeclarationStreams(tokens.data(), tokens.size());
+    if (streams.tessellator) fatal("Tesselator streams not supported yet\n");
+    for (uint32_t stream = 0; stream < kShaderStreams; ++stream)
+        strides[stream] = streams.strides[stream];
 }
 
 // Copies tokens up to and including `end`; false when no end token comes within the limit.
@@ -186,7 +142,7 @@ void drawUP(D3DPRIMITIVETYPE type, uint32_t primitives, const void* vertices, ui
     if (!primitives || !vertices || !device) return;
     setVertexShader(fvf);
     flushState();
-    if (FAILED(device->DrawPrimitiveUP(type, primitives, vertices, fvfStride(fvf))))
+    if (FAILED(device->DrawPrimitiveUP(type, primitives, vertices, fvfVertexSize(fvf))))
         logf("DCTX: DrawPrimitiveUP failed\n");
     // The device unbinds stream 0 after a draw from user memory.
     cache().sentStream[0] = StreamSlot{};
@@ -503,19 +459,6 @@ void setShaderStreamStride(uint32_t id, uint32_t stream, uint32_t stride) {
 }
 
 // ---- Draw wrappers ----
-
-uint32_t fvfStride(uint32_t fvf) {
-    static const uint32_t positionBytes[8] = {0, 12, 16, 16, 20, 24, 28, 32};
-    uint32_t bytes = positionBytes[(fvf & D3DFVF_POSITION_MASK) >> 1];
-    if (fvf & D3DFVF_NORMAL) bytes += 12;
-    if (fvf & D3DFVF_PSIZE) bytes += 4;
-    if (fvf & D3DFVF_DIFFUSE) bytes += 4;
-    if (fvf & D3DFVF_SPECULAR) bytes += 4;
-    uint32_t sets = (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT;
-    for (uint32_t set = 0; set < sets && set < 8; ++set)
-        bytes += texCoordBytes(fvf, set);
-    return bytes;
-}
 
 void drawLinesUP(const void* vertices, uint32_t n, uint32_t fvf) {
     drawUP(D3DPT_LINELIST, n / 2, vertices, fvf);

@@ -348,16 +348,6 @@ TEST(DeviceStart, RunsOnAHiddenDemoWindow) {
     destroyDemoWindow();
 }
 
-TEST(FvfStride, FollowsTheVertexFormatLayout) {
-    EXPECT_EQ(fvfStride(D3DFVF_XYZ), 12u);
-    EXPECT_EQ(fvfStride(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX2), 36u);
-    EXPECT_EQ(fvfStride(D3DFVF_XYZB3 | D3DFVF_NORMAL), 24u + 12u);
-    EXPECT_EQ(fvfStride(D3DFVF_XYZ | D3DFVF_PSIZE | D3DFVF_SPECULAR), 20u);
-    EXPECT_EQ(fvfStride(D3DFVF_XYZ | D3DFVF_TEX3 | D3DFVF_TEXCOORDSIZE1(0) |
-                        D3DFVF_TEXCOORDSIZE3(1) | D3DFVF_TEXCOORDSIZE4(2)),
-              12u + 4u + 12u + 16u);
-}
-
 TEST_F(DeviceContextTest, PresentCapturesPrimaryAndReopensIt) {
     selectRenderTarget("primary");
     clear(D3DCLEAR_TARGET, 0x336699);
