@@ -8,6 +8,7 @@ namespace {
 
 SDL_Window* window = nullptr;
 bool videoStarted = false;
+int windowDisplay = 0;
 
 struct KeyMapping {
     SDL_Scancode sdl;
@@ -238,8 +239,9 @@ bool createDemoWindow(const char* title, int width, int height, bool windowed, b
         flags |= SDL_WINDOW_RESIZABLE;
     else
         flags |= SDL_WINDOW_FULLSCREEN;
-    window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height,
-                              flags);
+    int display = windowDisplay < SDL_GetNumVideoDisplays() ? windowDisplay : 0;
+    int position = int(SDL_WINDOWPOS_CENTERED_DISPLAY(display));
+    window = SDL_CreateWindow(title, position, position, width, height, flags);
     if (!window) {
         logf("WNMN: window creation failed: %s\n", SDL_GetError());
         return false;
@@ -254,6 +256,10 @@ bool createDemoWindow(const char* title, int width, int height, bool windowed, b
 void destroyDemoWindow() {
     if (window) SDL_DestroyWindow(window);
     window = nullptr;
+}
+
+void setDemoWindowDisplay(int display) {
+    windowDisplay = display > 0 ? display : 0;
 }
 
 bool hasDemoWindow() {

@@ -37,6 +37,8 @@ void closeVideo();
 // hidden: for offline rendering; the window exists (the device needs one) but is not shown.
 bool createDemoWindow(const char* title, int width, int height, bool windowed, bool hidden);
 void destroyDemoWindow();
+// The display (0 = the first) the next demo window opens on; out of range means the first.
+void setDemoWindowDisplay(int display);
 bool hasDemoWindow();
 void* demoWindowHandle(); // the SDL_Window*, for the graphics device
 void setDemoWindowTitle(const char* title);

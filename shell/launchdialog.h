@@ -5,7 +5,8 @@
 // (which data archive to prefer), the sound settings and the gamma, then launches or quits.
 // On launch the choices go into configValues and deviceSettings, the preferred archive goes to
 // the file lookup, and one "CNFG: " line logs them. Without a display, and with --no-dialog,
-// the command line and the script's preferred resolution choose instead (`chooseWithoutDialog`).
+// the command line and the script's preferred resolution choose instead (`chooseWithoutDialog`);
+// with the dialog, the command line fills in its first choices (`prefillLaunchDialog`).
 //
 // `LaunchDialog` is the dialog's logic without drawing: the lists, their defaults, the mode
 // score, the enable rules and the result. The window that shows it lives in platform/.
@@ -18,6 +19,7 @@
 #include <vector>
 
 struct LaunchOptions;
+struct SoundSettings;
 
 struct DialogAdapter {
     std::string name;
@@ -109,8 +111,11 @@ class LaunchDialog {
 int32_t modeDepth(D3DFORMAT format, int32_t previousDepth);
 
 // Runs the dialog (when a display exists and the options allow it), applies the result and
-// logs it. False when the viewer quit.
-bool showLaunchDialog(const LaunchOptions& options);
+// logs it; "&Audio..." edits sound. False when the viewer quit.
+bool showLaunchDialog(const LaunchOptions& options, SoundSettings* sound);
 
 // The choices without a dialog: the command line, then the script's preferred resolution.
 void chooseWithoutDialog(const LaunchOptions& options);
+
+// --windowed, --fullscreen, --loop, --gamma and --flavor as the dialog's first choices.
+void prefillLaunchDialog(const LaunchOptions& options, LaunchDialog* dialog);

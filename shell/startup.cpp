@@ -12,6 +12,7 @@
 #include "platform/music/music.h"
 #include "platform/window.h"
 #include "shell/input.h"
+#include "shell/launchdialog.h"
 #include "shell/subsystems.h"
 
 #include <chrono>
@@ -147,25 +148,6 @@ void closeForFatal() {
     destroyDemoWindow();
 }
 
-// The choices the launch dialog makes, taken from the command line and the script's
-// preferred resolution until the dialog exists.
-void chooseDisplaySettings(const LaunchOptions& options) {
-    ConfigValues& c = configValues;
-    c.windowed = options.fullscreen ? 0 : 1;
-    if (options.windowWidth) {
-        c.xres = options.windowWidth;
-        c.yres = options.windowHeight;
-    } else if (c.prefxres > 0 && c.prefyres > 0) {
-        c.xres = c.prefxres;
-        c.yres = c.prefyres;
-    } else {
-        c.xres = 640;
-        c.yres = 480;
-    }
-    c.loop = options.loop ? 1 : 0;
-    if (!c.windowed && !chooseFullScreenMode(c.xres, c.yres)) c.windowed = 1;
-}
-
 void waitForPlayback() {
     while (tmxGetTime() < 0 || tmxGetClock() < 0) {
         pumpMessages();
@@ -204,7 +186,7 @@ int luxMain(const LaunchOptions& options) {
 
     enumerateDisplayAdapters();
 
-    chooseDisplaySettings(options);
+    if (!showLaunchDialog(options, &soundSettings)) configValues.quit = 1;
     if (configValues.quit) {
         logf("WNMN: user selected quit\n");
         destroyScript();
