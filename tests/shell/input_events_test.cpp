@@ -32,10 +32,10 @@ std::string readFile(const fs::path& path) {
 
 // Waits until the log holds `text` after position `from`; returns where it ends, or npos.
 size_t waitForLog(const fs::path& log, const std::string& text, size_t from = 0) {
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 10000; ++i) {
         size_t at = readFile(log).find(text, from);
         if (at != std::string::npos) return at + text.size();
-        std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_for(2ms);
     }
     return std::string::npos;
 }
@@ -67,14 +67,22 @@ void pressSkipKeysThenEscape(fs::path log) {
     pushKey(SDL_SCANCODE_ESCAPE, true);
 }
 
+// The viewer closes the window as soon as the demo window exists, which is during loading.
+void closeWhileLoading(fs::path log) {
+    waitForLog(log, "WNMN: output/focus window created\n");
+    SDL_Event quit = {};
+    quit.type = SDL_QUIT;
+    SDL_PushEvent(&quit);
+}
+
 // Runs the player in a child process with the viewer's thread beside it; returns its status.
-int playWithKeys(const fs::path& folder) {
+int playWith(const fs::path& folder, void (*viewer)(fs::path)) {
     fs::path log = fs::absolute("luxdebug.txt");
     pid_t child = fork();
     if (child == 0) {
         logSetFile(log.c_str());
         setErrorDialogEnabled(false);
-        std::thread(pressSkipKeysThenEscape, log).detach();
+        std::thread(viewer, log).detach();
         if (chdir(folder.c_str()) != 0) _exit(3);
         const char* argv[] = {"lux32", "--no-dialog", "--windowed", "160x120"};
         if (parseLaunchOptions(4, const_cast<char**>(argv), &launchOptions) != 0) _exit(3);
@@ -98,13 +106,29 @@ unsigned hexAfter(const std::string& log, const std::string& text) {
                                    : unsigned(stoul(log.substr(at + text.size()), nullptr, 16));
 }
 
-TEST(InputEvents, skipKeysMoveOneOrderAndEscapeEndsNormally) {
+void writeProduction() {
     fs::create_directories("prod");
     std::ofstream("prod/script") << "set tune to \"dali.xm\"\neffect bg is clear\n"
                                     "demo runs until second 60\n at second 0 start bg\nenddemo\n";
     fs::copy_file(fs::path(LUX_TEST_DATA) / "dali.xm", "prod/dali.xm",
                   fs::copy_options::overwrite_existing);
-    ASSERT_EQ(playWithKeys("prod"), 0) << readFile("luxdebug.txt");
+}
+
+TEST(InputEvents, closingTheWindowDuringLoadingEndsThroughDemoExit) {
+    writeProduction();
+    ASSERT_EQ(playWith("prod", closeWhileLoading), 0) << readFile("luxdebug.txt");
+    std::string log = readFile("luxdebug.txt");
+    EXPECT_EQ(log.find("MAIN: start mainloop"), std::string::npos) << log;
+    size_t exit = log.find("WNMN: demoExit()...\n");
+    ASSERT_NE(exit, std::string::npos) << log;
+    EXPECT_GT(exit, log.find("WNMN: demoInit()\n"));
+    EXPECT_NE(log.find("WNMN: closing support\n", exit), std::string::npos);
+    EXPECT_NE(log.find("WNMN: normal exit\n", exit), std::string::npos);
+}
+
+TEST(InputEvents, skipKeysMoveOneOrderAndEscapeEndsNormally) {
+    writeProduction();
+    ASSERT_EQ(playWith("prod", pressSkipKeysThenEscape), 0) << readFile("luxdebug.txt");
     std::string log = readFile("luxdebug.txt");
     unsigned forward = hexAfter(log, "MAIN: skipping to 0x");
     unsigned back = hexAfter(log, "MAIN: skipping back to 0x");
