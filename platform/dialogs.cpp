@@ -14,6 +14,7 @@
 #include <fontconfig/fontconfig.h>
 #include <imgui.h>
 
+#include <cfloat>
 #include <cstring>
 #include <string>
 
@@ -24,7 +25,7 @@ namespace {
 
 constexpr float kUnit = 2.0f; // pixels per dialog unit
 
-enum class Shown { None, Launch, Gamma, Sound };
+enum class Shown { None, Launch, Gamma, Sound, Progress };
 
 struct DialogWindow {
     SDL_Window* window = nullptr;
@@ -73,6 +74,7 @@ void loadFonts() {
     dialog.titleFont = addFont("Arial:bold", 22.0f);
     if (!dialog.bodyFont) dialog.bodyFont = ImGui::GetIO().Fonts->AddFontDefault();
     if (!dialog.titleFont) dialog.titleFont = dialog.bodyFont;
+    ImGui::GetIO().Fonts->Build(); // so that texts can be measured before the first frame
 }
 
 void styleDialogs() {
@@ -86,13 +88,21 @@ void styleDialogs() {
     style.Colors[ImGuiCol_WindowBg] = ImVec4(0.83f, 0.82f, 0.78f, 1.0f);
 }
 
-void show(Shown wanted, const char* title, float widthUnits, float heightUnits) {
+void showPixels(Shown wanted, const char* title, int width, int height) {
     dialog.firstFrame = dialog.shown != wanted;
-    if (dialog.shown == wanted) return;
+    int w = 0, h = 0;
+    SDL_GetWindowSize(dialog.window, &w, &h);
+    if (dialog.shown == wanted && w == width && h == height) return;
     dialog.shown = wanted;
     SDL_SetWindowTitle(dialog.window, title);
-    SDL_SetWindowSize(dialog.window, int(widthUnits * kUnit), int(heightUnits * kUnit));
+    SDL_SetWindowBordered(dialog.window, wanted == Shown::Progress ? SDL_FALSE : SDL_TRUE);
+    SDL_SetWindowSize(dialog.window, width, height);
     SDL_SetWindowPosition(dialog.window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+    SDL_ShowWindow(dialog.window);
+}
+
+void show(Shown wanted, const char* title, float widthUnits, float heightUnits) {
+    showPixels(wanted, title, int(widthUnits * kUnit), int(heightUnits * kUnit));
 }
 
 void beginFrame(const char* id) {
@@ -242,11 +252,12 @@ bool popupOpen() {
     return ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId);
 }
 
-void drawLogo(float x, float y, float w, float h) {
+// The program's icon, at a rectangle in pixels of the window.
+void drawIcon(float x, float y, float w, float h) {
     ImDrawList* draw = ImGui::GetWindowDrawList();
     ImVec2 origin = ImGui::GetWindowPos();
-    ImVec2 a(origin.x + x * kUnit, origin.y + y * kUnit);
-    ImVec2 b(origin.x + (x + w) * kUnit, origin.y + (y + h) * kUnit);
+    ImVec2 a(origin.x + x, origin.y + y);
+    ImVec2 b(origin.x + x + w, origin.y + y + h);
     draw->AddRectFilledMultiColor(a, b, IM_COL32(16, 51, 240, 255), IM_COL32(4, 12, 60, 255),
                                   IM_COL32(4, 12, 60, 255), IM_COL32(16, 51, 240, 255));
     ImVec2 size = ImGui::CalcTextSize("32");
@@ -400,7 +411,6 @@ void drawPlaybackRow(LaunchDialogView& v) {
 LaunchAction runLaunchFrame(LaunchDialogView& v) {
     if (!dialog.window) return LaunchAction::Quit;
     show(Shown::Launch, "lux32 configuration", 233, 182);
-    SDL_ShowWindow(dialog.window);
     beginFrame("##launch");
     LaunchAction action = LaunchAction::None;
 
@@ -409,7 +419,7 @@ LaunchAction runLaunchFrame(LaunchDialogView& v) {
     ImGui::TextUnformatted("nordkessel consumer consulting");
     ImGui::PopFont();
     label(141, 19, "demo system");
-    drawLogo(209, 7, 20, 20);
+    drawIcon(209 * kUnit, 7 * kUnit, 20 * kUnit, 20 * kUnit);
 
     drawVideoGroup(v, &action);
     drawPosingGroup(v);
@@ -524,4 +534,37 @@ SoundAction runSoundFrame(SoundDialogView& v) {
     endFrame();
     if (takeCloseRequest()) action = SoundAction::Cancel;
     return action;
+}
+
+// ------------------------------------------------------------------------------------------
+// Progress window
+
+int32_t progressTextWidth(const char* text) {
+    if (!dialog.window) return 0;
+    ImFont* font = dialog.bodyFont;
+    float width = font->CalcTextSizeA(font->FontSize, FLT_MAX, 0.0f, text).x;
+    return int32_t(width + 0.5f);
+}
+
+void runProgressFrame(const ProgressView& v) {
+    if (!dialog.window) return;
+    showPixels(Shown::Progress, v.text, v.width, v.height);
+    beginFrame("##progress");
+    if (v.iconId) drawIcon(3, 3, 32, 32);
+    ImVec2 size = ImGui::CalcTextSize(v.text);
+    // With a bar the text stands right-aligned above it; without one it is centred vertically.
+    float y = v.withBar ? 1.0f : (float(v.height) - size.y) / 2;
+    ImGui::SetCursorPos(ImVec2(float(v.width) - size.x - 2, y));
+    ImGui::TextUnformatted(v.text);
+    if (v.withBar) {
+        ImDrawList* draw = ImGui::GetWindowDrawList();
+        ImVec2 a(40, 18), b(float(v.width - 51 + 40), 32);
+        draw->AddRect(a, b, IM_COL32(128, 128, 128, 255));
+        int32_t span = v.high - v.low;
+        float done = span > 0 ? float(v.position - v.low) / float(span) : 0.0f;
+        draw->AddRectFilled(ImVec2(a.x + 1, a.y + 1),
+                            ImVec2(a.x + 1 + (b.x - a.x - 2) * done, b.y - 1),
+                            IM_COL32(16, 51, 240, 255));
+    }
+    endFrame();
 }

@@ -52,6 +52,20 @@ constexpr int32_t kSoundInterpolations[] = {1, 2, 4, 8}; // filter taps
 
 enum class SoundAction { None, Ok, Cancel };
 
+// The progress window: an icon, a text and an optional bar, in a borderless window of the
+// given client size, centred. Each call draws one frame.
+struct ProgressView {
+    const char* text = "";
+    int32_t iconId = 116; // 0: no icon
+    bool withBar = true;
+    int32_t low = 0, high = 100, position = 0;
+    int32_t width = 64, height = 64; // client size in pixels
+};
+void runProgressFrame(const ProgressView& view);
+// The width in pixels of a text in the progress window's font (Courier New, 14 pixels high);
+// 0 while no dialog window is open.
+int32_t progressTextWidth(const char* text);
+
 bool hasDisplay(); // a real display (not the offscreen or dummy video driver)
 bool openDialogWindow(const char* title);
 void closeDialogWindow();

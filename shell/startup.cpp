@@ -8,11 +8,13 @@
 #include "data/stream.h"
 #include "effects/effect.h"
 #include "platform/config.h"
+#include "platform/dialogs.h"
 #include "platform/log.h"
 #include "platform/music/music.h"
 #include "platform/window.h"
 #include "shell/input.h"
 #include "shell/launchdialog.h"
+#include "shell/progresswindow.h"
 #include "shell/subsystems.h"
 
 #include <chrono>
@@ -172,6 +174,7 @@ void pumpMessages() {
 int luxMain(const LaunchOptions& options) {
     offline = options.offline();
     logf("WNMN: started logging\n");
+    openStartupProgress(!offline && hasDisplay());
 
     logf("WNMN: base init\n");
     initObjectSystem();

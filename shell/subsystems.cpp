@@ -17,6 +17,7 @@
 #include "script/parser.h"
 #include "script/preprocessor.h"
 #include "script/timeline.h"
+#include "shell/progresswindow.h"
 #include "shell/startup.h"
 
 #include <cstdio>
@@ -96,7 +97,9 @@ void unloadGraphicsLibrary() {
 }
 
 void enumerateDisplayAdapters() {
-    enumerateAdapters(direct3d, nullptr);
+    setStartupProgressRange(int32_t(direct3d->GetAdapterCount()) + 1);
+    enumerateAdapters(direct3d, reportStartupProgress);
+    closeStartupProgress();
 }
 
 void freeEnumeration() {

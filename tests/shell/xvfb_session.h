@@ -8,7 +8,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -35,6 +37,12 @@ class Session {
         if (pipe(fds) != 0) return;
         server_ = fork();
         if (server_ == 0) {
+            // The server ends with the test, and keeps none of the test's output open.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
             close(fds[0]);
             std::string fd = std::to_string(fds[1]);
             execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
@@ -73,6 +81,7 @@ class Session {
     void startPlayer(const std::string& arguments) {
         player_ = fork();
         if (player_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
             setpgid(0, 0);
             unsetenv("SDL_VIDEODRIVER");
             setenv("DISPLAY", display_.c_str(), 1);
