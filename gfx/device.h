@@ -23,6 +23,7 @@ class GpuSystem;
 class GpuDevice;
 class GpuSurface;
 class GpuTexture;
+class GpuBaseTexture;
 class GpuVertexBuffer;
 class GpuIndexBuffer;
 struct Texture;
@@ -112,6 +113,8 @@ void setStageStates(uint32_t stage, const uint32_t* list); // type, value pairs 
 void setStream(uint32_t number, GpuVertexBuffer* buffer, uint32_t stride);
 void setIndices(GpuIndexBuffer* buffer, uint32_t baseIndex);
 void setVertexShader(uint32_t fvfOrId);
+// Texture of a stage (0-7; others are ignored), sent by flushState.
+void setTexture(uint32_t stage, GpuBaseTexture* texture);
 void setShaderConstant(uint32_t reg, float x, float y, float z, float w);
 void setShaderConstantVector(uint32_t reg, const float* vec4);
 void setShaderMatrix(uint32_t reg, const D3DMATRIX& matrix); // transposed into 4 registers

@@ -30,6 +30,8 @@ struct StateCache {
     uint32_t wantedStage[kStateSlots] = {}, sentStage[kStateSlots] = {};
     StreamSlot wantedStream[kStreams], sentStream[kStreams];
     IndexSlot wantedIndex, sentIndex;
+    GpuBaseTexture* wantedTexture[kStreams] = {}; // per texture stage
+    GpuBaseTexture* sentTexture[kStreams] = {};
     uint32_t wantedShader = 0, sentShader = 0;
     float wantedConstant[kShaderConstants][4] = {}, sentConstant[kShaderConstants][4] = {};
     int32_t dirtyLow = -1, dirtyHigh = -1; // registers changed since the last flush

@@ -68,6 +68,15 @@ void flushStageStates(GpuDevice* device) {
     }
 }
 
+void flushTextures(GpuDevice* device) {
+    StateCache& s = cache();
+    for (uint32_t stage = 0; stage < kStreams; ++stage) {
+        if (s.wantedTexture[stage] == s.sentTexture[stage]) continue;
+        checkDx(device->SetTexture(stage, s.wantedTexture[stage]), "SetTexture FAILED", false);
+        s.sentTexture[stage] = s.wantedTexture[stage];
+    }
+}
+
 void flushShader(GpuDevice* device) {
     StateCache& s = cache();
     if (s.wantedShader == s.sentShader) return;
@@ -211,11 +220,17 @@ void forgetSentState() {
     for (StreamSlot& slot : s.wantedStream)
         slot = StreamSlot{};
     s.sentIndex = s.wantedIndex = IndexSlot{};
+    for (uint32_t stage = 0; stage < kStreams; ++stage)
+        s.sentTexture[stage] = nullptr;
     s.sentShader = 0;
     memset(s.sentConstant, 0, sizeof(s.sentConstant));
     s.dirtyLow = 0;
     s.dirtyHigh = int32_t(kShaderConstants) - 1;
     deviceContext.softwareProcessing = false;
+}
+
+void setTexture(uint32_t stage, GpuBaseTexture* texture) {
+    if (stage < kStreams) cache().wantedTexture[stage] = texture;
 }
 
 void setRenderState(uint32_t state, uint32_t value) {
@@ -273,6 +288,7 @@ void flushState() {
     if (!device) return;
     flushRenderStates(device);
     flushStageStates(device);
+    flushTextures(device);
     flushShader(device);
     flushStreams(device);
     flushConstants(device);
