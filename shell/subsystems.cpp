@@ -126,6 +126,7 @@ bool chooseFullScreenMode(int32_t width, int32_t height) {
 void initGraphicsSupport() {
     resourceInit();
     initGeometryCaches();
+    initTexturesAndPools();
 }
 
 void closeGraphicsSupport() {

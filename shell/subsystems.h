@@ -17,6 +17,7 @@ void freeEnumeration();
 bool chooseFullScreenMode(int32_t width, int32_t height);
 void initGraphicsSupport();  // resource manager, geometry caches, textures, pools
 void closeGraphicsSupport(); // geometry caches and resource manager
+void initTexturesAndPools(); // image resampler, textures, texture pool, font pool
 void closeFontAndTexturePools();
 void initGraphicsDevice();
 void closeGraphicsDevice();
