@@ -25,10 +25,12 @@ DeviceContext deviceContext;
 
 // ---- Shared depth buffers of texture targets ----
 
+namespace gfx {
 struct DepthEntry {
     uint32_t resourceId = 0;
     int32_t width = 0, height = 0;
 };
+} // namespace gfx
 
 namespace {
 
@@ -465,6 +467,9 @@ namespace {
 
 void recoverDevice() {
     DeviceContext& c = deviceContext;
+    // Bound textures would keep default-pool objects alive through the kill.
+    for (uint32_t stage = 0; stage < kMaxTextureStages; ++stage)
+        c.device->SetTexture(stage, nullptr);
     killResources();
     if (c.primary && c.primary->surface) c.primary->surface->Release();
     if (c.primary) c.primary->surface = nullptr;
@@ -480,7 +485,6 @@ void recoverDevice() {
     // The reset put every device state back to its default: nothing the cache sent holds.
     forgetSentState();
     setRenderTarget(c.primary, true);
-    setTexture(0, nullptr);
     resetDeviceState();
 }
 

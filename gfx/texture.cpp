@@ -415,13 +415,12 @@ Texture::Texture(int32_t imageWidth, int32_t imageHeight, uint32_t textureFlags,
 Texture::~Texture() {
     auto it = std::find(animatedTextures.begin(), animatedTextures.end(), this);
     if (it != animatedTextures.end()) animatedTextures.erase(it);
-    // The state cache may still want one of our objects; nothing may send it once it is gone.
-    for (uint32_t stage = 0; stage < kMaxTextureStages; ++stage)
-        setTexture(stage, nullptr);
     if (!hasResourceManager()) return;
-    for (uint32_t id : displayIds)
-        if (id) removeResource(id);
-    if (resourceId) removeResource(resourceId);
+    for (uint32_t id : {displayIds[0], displayIds[1], resourceId}) {
+        if (!id) continue;
+        forgetTexture(static_cast<GpuBaseTexture*>(resourceObject(id)));
+        removeResource(id);
+    }
 }
 
 uint32_t Texture::bindResource() const {
@@ -537,9 +536,9 @@ CubeTexture::CubeTexture(int32_t edgeLength, uint32_t textureFlags) {
 }
 
 CubeTexture::~CubeTexture() {
-    for (uint32_t stage = 0; stage < kMaxTextureStages; ++stage)
-        setTexture(stage, nullptr);
-    if (resourceId && hasResourceManager()) removeResource(resourceId);
+    if (!resourceId || !hasResourceManager()) return;
+    forgetTexture(static_cast<GpuBaseTexture*>(resourceObject(resourceId)));
+    removeResource(resourceId);
 }
 
 uint32_t CubeTexture::bindResource() const {
