@@ -39,5 +39,6 @@ void loadTune(); // the tune named by the "tune" setting into the music player (
 void createScriptTargets();
 void startTimelineWithProgress();
 void startTimelineQuietly();
+void acquireLoadingFonts(); // "lux32.fn2" and "arial_48.fn2", a production's own first
 void releaseLoadingFonts();
 bool tickTimeline(uint32_t time, uint32_t position); // false at the production's end
