@@ -71,6 +71,8 @@ bool fitFontSurface(int32_t size, int32_t k,
                     const std::function<bool(int32_t size, int32_t* blackBox)>& measure,
                     FontSurfaceFit* fit);
 } // namespace gfx
+// The face file fontconfig finds for a face name (it always offers some face).
+bool findFontFace(const char* face, bool bold, bool italic, char* file, size_t capacity);
 // The fn2 file name the font tool writes: "%d_%s_%d_%d_%d.fn2".
 void fontToolFileName(char* out, size_t capacity, int32_t size, const char* face, int32_t bold,
                       int32_t italic, int32_t antialias);

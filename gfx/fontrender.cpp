@@ -270,6 +270,13 @@ bool renderFont(const char* faceName, int32_t requested, bool bold, bool italic,
     return true;
 }
 
+bool findFontFace(const char* face, bool bold, bool italic, char* file, size_t capacity) {
+    FaceFile found;
+    if (!face || !findFace(face, bold, italic, &found)) return false;
+    snprintf(file, capacity, "%s", found.path.c_str());
+    return true;
+}
+
 void fontToolFileName(char* out, size_t capacity, int32_t size, const char* face, int32_t bold,
                       int32_t italic, int32_t antialias) {
     snprintf(out, capacity, "%d_%s_%d_%d_%d.fn2", size, face, bold, italic, antialias);
