@@ -88,8 +88,6 @@ void Script::clearLists() {
     actionList.clear();
     latestEnd.clear();
     runsOf.clear();
-    eventCursor = 0;
-    targetsCreated = false;
 }
 
 bool Script::parse(bool dryRun) {

@@ -141,7 +141,8 @@ demo
   at second 0 start pic
 enddemo
 )");
-    fs::copy_file(fs::path(LUX_TEST_DATA) / "scratch-lake.jpg", "prod/lake.jpg");
+    fs::copy_file(fs::path(LUX_TEST_DATA) / "scratch-lake.jpg", "prod/lake.jpg",
+                  fs::copy_options::overwrite_existing);
     ASSERT_EQ(runPlayer("-C prod --check"), 0) << readFile("err.txt");
     std::string out = readFile("out.txt");
     EXPECT_NE(out.find("texture \"lake.jpg\" found\n"), std::string::npos) << out;
