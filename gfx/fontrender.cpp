@@ -12,6 +12,7 @@
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 #include FT_SIZES_H
+#include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
 #include <cmath>
@@ -100,9 +101,15 @@ void readMetrics(FT_Face face, const FaceFile& file, Metrics* m) {
     const FT_Size_Metrics& sm = face->size->metrics;
     m->ascent = roundPixels(FT_MulFix(face->ascender, sm.y_scale));
     m->descent = roundPixels(FT_MulFix(face->descender, sm.y_scale));
-    m->underlinePosition = roundPixels(FT_MulFix(face->underline_position, sm.y_scale));
-    m->underlineThickness =
-        std::max(1, roundPixels(FT_MulFix(face->underline_thickness, sm.y_scale)));
+    // The face's own underline record, as the font stores it (FreeType moves its
+    // underline_position to the stroke's centre).
+    FT_Short position = face->underline_position, thickness = face->underline_thickness;
+    if (auto* post = static_cast<const TT_Postscript*>(FT_Get_Sfnt_Table(face, FT_SFNT_POST))) {
+        position = post->underlinePosition;
+        thickness = post->underlineThickness;
+    }
+    m->underlinePosition = roundPixels(FT_MulFix(position, sm.y_scale));
+    m->underlineThickness = std::max(1, roundPixels(FT_MulFix(thickness, sm.y_scale)));
     for (int code = 0; code < 256; ++code) {
         if (!loadGlyph(face, file, code)) continue;
         FT_BBox box;

@@ -11,8 +11,9 @@ export LUX_UPDATE_GOLDEN=1
 cmake --build "$build" -j2 --target script_timeline_golden_test gfx_font_golden_test
 mkdir -p tests/golden/timeline tests/golden/fonts
 bin=$(realpath "$build")/tests/script/script_timeline_golden_test
+fonts=$(realpath "$build")/tests/gfx/gfx_font_golden_test
 work=$(mktemp -d)
 (cd "$work" && "$bin")
-(cd "$work" && "$(realpath "$build")/tests/gfx/gfx_font_golden_test")
+(cd "$work" && "$fonts")
 rm -rf "$work"
 git status --short tests/golden
