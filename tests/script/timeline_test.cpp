@@ -159,6 +159,35 @@ TEST_F(TimelineTest, eventAtTheTimeOfARunningFadeHasTheLastWord) {
     EXPECT_EQ(callsOf("p"), (Calls{"v=0.500000", "v=9", "render"}));
 }
 
+// Playing never changes the parse result: a second runtime form of the same parse (a loop
+// restart, a seek) plays exactly what the first did, viewports and fades included.
+TEST_F(TimelineTest, aParseResultPlaysTheSameFromEveryRuntimeForm) {
+    Timeline& first = build("rendertarget half 0.5 0.5 viewport v 0.25 0.5 0.5 0.25 target half "
+                            "effect p is probe demo first set p.a to 1 "
+                            "at second 0 start p vp v and fade p.f from 0 to 1 for 2 seconds "
+                            "at second 1 set p.b to 2 enddemo");
+    auto play = [&](Timeline& timeline) {
+        std::vector<std::string> seen;
+        for (double t : {0.5, 1.0, 2.5}) {
+            probeCalls.clear();
+            tick(timeline, sec(t), 0);
+            for (const ProbeCall& call : probeCalls)
+                seen.push_back(
+                    call.what + " " + call.target + " " + std::to_string(call.viewport.left) + "," +
+                    std::to_string(call.viewport.top) + " " + std::to_string(call.viewport.width) +
+                    "x" + std::to_string(call.viewport.height));
+        }
+        return seen;
+    };
+    std::vector<std::string> once = play(first);
+    Timeline second;
+    createTargets(second, *script);
+    startTimeline(second, nullptr);
+    EXPECT_EQ(play(second), once);
+    // 160 x 120 screen: the target is 80 x 60, the viewport a quarter of it at (20, 30).
+    EXPECT_EQ(once.back(), "render half 20,30 40x15");
+}
+
 TEST_F(TimelineTest, actionsDrawInZOrderThenScriptOrder) {
     Timeline& s = build("effect a is probe effect b is probe effect c is probe effect d is probe "
                         "demo at second 0 start a z 5 and start b z -1 and start c and start d z 5 "
