@@ -200,6 +200,7 @@ void demoInit() {
     createMusicControlEffect();
 
     srand(unsigned(time(nullptr)));
+    acquireLoadingFonts();
 
     snprintf(titleBuffer, sizeof titleBuffer, "%s%s", kTitlePrefix, preferredArchiveDescription());
 
