@@ -249,6 +249,9 @@ bool createDemoWindow(const char* title, int width, int height, bool windowed, b
     if (!hidden) {
         SDL_ShowWindow(window);
         SDL_RaiseWindow(window);
+        // The viewer has just launched it: keys go to it even where no window manager hands
+        // the focus over (the launch dialog's window was the focused one).
+        SDL_SetWindowInputFocus(window);
     }
     return true;
 }

@@ -2,7 +2,7 @@
 
 #include "data/filesystem.h"
 #include "data/stream.h"
-#include "platform/dialogpicture.h"
+#include "gfx/texturepool.h"
 #include "platform/log.h"
 
 #include <cmath>
@@ -35,23 +35,53 @@ void GammaSelector::redraw() {
         picture[i] = table[base_[i]];
 }
 
+namespace {
+
+// Box filter from a blue, green, red picture to width x height red, green, blue: every target
+// pixel averages the source pixels it covers (at least one).
+std::vector<uint8_t> scaleToRgb(const Picture& picture, int32_t width, int32_t height) {
+    std::vector<uint8_t> rgb(size_t(width) * size_t(height) * 3);
+    const int32_t w = picture.width, h = picture.height;
+    for (int32_t y = 0; y < height; ++y) {
+        int32_t y0 = int32_t(int64_t(y) * h / height), y1 = int32_t(int64_t(y + 1) * h / height);
+        if (y1 <= y0) y1 = y0 + 1;
+        for (int32_t x = 0; x < width; ++x) {
+            int32_t x0 = int32_t(int64_t(x) * w / width), x1 = int32_t(int64_t(x + 1) * w / width);
+            if (x1 <= x0) x1 = x0 + 1;
+            uint32_t sum[3] = {0, 0, 0};
+            for (int32_t sy = y0; sy < y1; ++sy)
+                for (int32_t sx = x0; sx < x1; ++sx)
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] +=
+                            picture
+                                .pixels[(size_t(sy) * size_t(w) + size_t(sx)) * 3 + size_t(2 - c)];
+            uint32_t count = uint32_t((y1 - y0) * (x1 - x0));
+            for (int c = 0; c < 3; ++c)
+                rgb[(size_t(y) * size_t(width) + size_t(x)) * 3 + size_t(c)] =
+                    uint8_t((sum[c] + count / 2) / count);
+        }
+    }
+    return rgb;
+}
+
+} // namespace
+
 std::vector<uint8_t> loadGammaPicture() {
     const char* name = "shot.jpg|res:126";
-    int32_t size = 0;
-    Stream* file = openFile(name, &size);
+    Stream* file = openFile(name);
     if (!file) {
         logf("CNFG: warning: gamma picture '%s' not found\n", name);
         return {};
     }
-    std::vector<uint8_t> bytes(size_t(size > 0 ? size : 0));
-    int32_t got = size > 0 ? file->read(bytes.data(), size) : 0;
+    Picture picture;
+    bool decoded = decodePicture(file, 0, &picture) && picture.pixelBytes == 3 &&
+                   picture.width > 0 && picture.height > 0;
     closeFile(file);
-    bytes.resize(size_t(got > 0 ? got : 0));
     std::vector<uint8_t> rgb;
-    if (!decodePictureScaled(bytes.data(), bytes.size(), kGammaPictureWidth, kGammaPictureHeight,
-                             &rgb)) {
+    if (decoded)
+        rgb = scaleToRgb(picture, kGammaPictureWidth, kGammaPictureHeight);
+    else
         logf("CNFG: warning: gamma picture '%s' cannot be decoded\n", name);
-        return {};
-    }
+    freePicture(&picture);
     return rgb;
 }

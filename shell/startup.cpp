@@ -16,6 +16,7 @@
 #include "platform/values.h"
 #include "platform/window.h"
 #include "shell/input.h"
+#include "shell/loadingscreen.h"
 #include "shell/progresswindow.h"
 #include "shell/subsystems.h"
 
@@ -200,16 +201,21 @@ void demoInit() {
     createMusicControlEffect();
 
     srand(unsigned(time(nullptr)));
+    loadingScreen().chooseMessage(rand() % kLoadingMessageCount);
     acquireLoadingFonts();
 
     snprintf(titleBuffer, sizeof titleBuffer, "%s%s", kTitlePrefix, preferredArchiveDescription());
+    loadingScreen().setTitle(titleBuffer);
 
+    loadingScreen().drawStatus("re-parsing script");
     rereadConfiguration();
 
     setDemoWindowTitle(titleBuffer + strlen(kTitlePrefix));
 
+    loadingScreen().drawStatus("loading music");
     loadTune();
 
+    loadingScreen().drawStatus("preparing");
     buildScript();
 }
 

@@ -22,6 +22,7 @@
 #include "script/timeline.h"
 #include "shell/input.h"
 #include "shell/launchdialog.h"
+#include "shell/loadingscreen.h"
 #include "shell/options.h"
 #include "shell/progresswindow.h"
 #include "shell/startup.h"
@@ -291,7 +292,7 @@ void createScriptTargets() {
 }
 
 void startTimelineWithProgress() {
-    startTimeline(timeline, nullptr);
+    startTimeline(timeline, loadingProgress);
 }
 
 void restartProduction() {
@@ -319,9 +320,11 @@ BitmapFont* loadingFonts[2] = {};
 void acquireLoadingFonts() {
     loadingFonts[0] = acquireFontFile(kSmallLoadingFont);
     loadingFonts[1] = acquireFontFile(kLargeLoadingFont);
+    loadingScreen().setFonts(loadingFonts[0], loadingFonts[1]);
 }
 
 void releaseLoadingFonts() {
+    loadingScreen().setFonts(nullptr, nullptr);
     for (BitmapFont*& font : loadingFonts) {
         releaseFont(font);
         font = nullptr;
