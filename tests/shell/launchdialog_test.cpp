@@ -179,6 +179,7 @@ TEST(GammaSelector, gammaOneShowsTheUnchangedPictureAndCancelRestores) {
 }
 
 TEST(GammaSelector, pictureComesFromShotJpgAndIsEmptyWhenMissingOrBroken) {
+    std::filesystem::remove("shot.jpg"); // left by an earlier run in this folder
     initFileSystem();
     EXPECT_TRUE(loadGammaPicture().empty()); // no shot.jpg, and this program has no res:126
     std::ofstream("shot.jpg") << "not a picture";

@@ -124,8 +124,21 @@ class Session {
         return "";
     }
 
-    // Presses keys (xdotool names, blank-separated) on the focused window.
-    void keys(const std::string& names) const { run("xdotool key --delay 80 " + names); }
+    // Presses keys (xdotool names, blank-separated) on the focused window, each held for
+    // 150 ms as a hand would: a press and release within one frame is not seen as held.
+    void keys(const std::string& names) const {
+        std::string command = "xdotool";
+        size_t start = 0;
+        while (start < names.size()) {
+            size_t end = names.find(' ', start);
+            if (end == std::string::npos) end = names.size();
+            std::string key = names.substr(start, end - start);
+            if (!key.empty())
+                command += " keydown " + key + " sleep 0.15 keyup " + key + " sleep 0.05";
+            start = end + 1;
+        }
+        run(command);
+    }
 
     // Writes a PNG of one window.
     bool capture(const std::string& window, const std::string& path) const {
