@@ -1,6 +1,7 @@
 // Launch dialog: the logic (lists, defaults, scores, enable rules, result).
 #include "shell/launchdialog.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -119,14 +120,18 @@ bool LaunchDialog::launch() {
     if (c.windowed) {
         windowSizeFromEdits(&c.xres, &c.yres);
         c.adapter = 0;
-        if (c.xres < kMinWindowWidth || c.yres < kMinWindowHeight || c.xres > kMaxWindowSize ||
-            c.yres > kMaxWindowSize) {
-            char text[160];
+        int32_t maxWidth = inputs_.desktopWidth > 0 ? inputs_.desktopWidth : kMaxWindowSize;
+        int32_t maxHeight = inputs_.desktopHeight > 0 ? inputs_.desktopHeight : kMaxWindowSize;
+        maxWidth = std::clamp(maxWidth, kMinWindowWidth, kMaxWindowSize);
+        maxHeight = std::clamp(maxHeight, kMinWindowHeight, kMaxWindowSize);
+        if (c.xres < kMinWindowWidth || c.yres < kMinWindowHeight || c.xres > maxWidth ||
+            c.yres > maxHeight) {
+            char text[200];
             snprintf(text, sizeof text,
                      "A window of %d x %d pixels cannot be opened: the width must lie between "
                      "%d and %d, the height between %d and %d.",
-                     int(c.xres), int(c.yres), int(kMinWindowWidth), int(kMaxWindowSize),
-                     int(kMinWindowHeight), int(kMaxWindowSize));
+                     int(c.xres), int(c.yres), int(kMinWindowWidth), int(maxWidth),
+                     int(kMinWindowHeight), int(maxHeight));
             message = text;
             return false;
         }

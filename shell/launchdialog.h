@@ -33,6 +33,7 @@ struct LaunchInputs {
     std::vector<std::string> monitors; // displays to play on, for full screen
     int32_t prefxres = -1, prefyres = -1, prefbpp = -1;
     int32_t minxres = -1, minyres = -1;
+    int32_t desktopWidth = 0, desktopHeight = 0; // a window may not be larger (0: unknown)
     int32_t loop = 0;
     int32_t notrilin = 0;
     float gamma = 1.0f;

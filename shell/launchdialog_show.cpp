@@ -29,6 +29,10 @@ LaunchInputs gatherInputs() {
         in.archives.push_back(name);
     }
     in.monitors = displayNames();
+    if (const AdapterInfo* first = adapterInfo(0)) {
+        in.desktopWidth = int32_t(first->desktopMode.Width);
+        in.desktopHeight = int32_t(first->desktopMode.Height);
+    }
     const ConfigValues& c = configValues;
     in.prefxres = c.prefxres;
     in.prefyres = c.prefyres;

@@ -119,6 +119,17 @@ TEST(LaunchDialog, windowedLaunchTakesTheEditsAndRefusesUnplayableSizes) {
     EXPECT_EQ(dialog.choice.windowed, 1);
     EXPECT_EQ(dialog.choice.adapter, 0);
     EXPECT_EQ(dialog.choice.loop, 1);
+
+    in.desktopWidth = 1920; // no window larger than the desktop
+    in.desktopHeight = 1080;
+    LaunchDialog small(in);
+    small.setScreenMode(kScreenWindowed);
+    small.widthText = "1920";
+    small.heightText = "1081";
+    EXPECT_FALSE(small.launch());
+    EXPECT_NE(small.message.find("between 48 and 1080"), std::string::npos) << small.message;
+    small.heightText = "1080";
+    EXPECT_TRUE(small.launch());
 }
 
 TEST(LaunchDialog, fullScreenLaunchTakesTheModeAndRefusesADisplayWithoutModes) {
