@@ -267,6 +267,37 @@ TEST_F(Files, alternativesAreTriedLeftToRight) {
     EXPECT_EQ(log(), ""); // a missing resource fails silently
 }
 
+TEST_F(Files, requestsThatLeaveTheFolderAreRefused) {
+    fs::create_directories("inner/DATA");
+    writeFile("inner/a.txt", "inside");
+    writeFile("inner/b.txt", "the other one");
+    writeFile("outside.txt", "outside");
+    fs::current_path("inner");
+    initFileSystem();
+    logSetFile("log.txt");
+    EXPECT_EQ(openFile("../outside.txt"), nullptr);
+    EXPECT_EQ(openFile("DATA/../../outside.txt"), nullptr);
+    EXPECT_EQ(openFile((fs::current_path().parent_path() / "outside.txt").c_str()), nullptr);
+    EXPECT_EQ(openFile("C:\\outside.txt"), nullptr);
+    EXPECT_EQ(log(), "NCCF: file '../outside.txt' lies outside the production folder, not opened\n"
+                     "NCCF: file 'DATA/../../outside.txt' lies outside the production folder, "
+                     "not opened\n"
+                     "NCCF: file '" +
+                         (fs::current_path().parent_path() / "outside.txt").string() +
+                         "' lies outside the production folder, not opened\n"
+                         "NCCF: file 'C:\\outside.txt' lies outside the production folder, "
+                         "not opened\n");
+    // Climbing back down stays inside; the next alternative is still tried.
+    Stream* stream = openFile("DATA/../a.txt");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(readAll(stream), "inside");
+    closeFile(stream);
+    stream = openFile("../outside.txt|./b.txt");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(readAll(stream), "the other one");
+    closeFile(stream);
+}
+
 TEST_F(Files, acquireSharesOneStreamUntilTheLastRelease) {
     writeFile("a.txt", "shared");
     initFileSystem();
