@@ -155,6 +155,25 @@ TEST(Check, defaultProductionChecksClean) {
     EXPECT_NE(output.find("event first veil.fade \"1\"\n"), std::string::npos) << output;
 }
 
+// The largest preferred resolution is the screen size of the check as it is: the nearest
+// float of 2^31 - 1 is 2^31, and the integer never goes through a float on its way.
+TEST(Check, largestPreferredResolutionStaysAnInteger) {
+    OwnFolder folder;
+    std::string output;
+    {
+        Production production("huge", "set tune to dali.xm\nset prefxres to 2147483647\n"
+                                      "set prefyres to 2147483647\neffect a is clear\n"
+                                      "demo at second 0 start a enddemo\n");
+        output = checkOutput();
+    }
+    EXPECT_EQ(configValues.xres, 2147483647);
+    EXPECT_EQ(configValues.yres, 2147483647);
+    EXPECT_NE(output.find("target primary 2147483648.000 2147483648.000\n"), std::string::npos)
+        << output;
+    configValues.xres = configValues.yres = 0;
+    configValues.prefxres = configValues.prefyres = -1;
+}
+
 void checkIn(const char* name, const std::string& script) {
     Production production(name, script);
     runCheck(applyKey);
