@@ -76,8 +76,13 @@ char* readString(Stream& header, uint32_t length) {
 class NonFatalMethod1 : public Depacker {
   public:
     MemoryStream* unpack(Stream* source, int32_t unpackedSize) override {
+        if (unpackedSize < 0 ||
+            unpackedSize > method1MostUnpacked(int64_t(source->size()) - source->tell())) {
+            logf("NZIP: depacker error: %s\n", "Data error");
+            return nullptr;
+        }
         MemoryStream* result = new MemoryStream;
-        if (unpackedSize < 0 || !result->reserve(unpackedSize)) {
+        if (!result->reserve(unpackedSize)) {
             logf("NZIP: depacker error: %s\n", "Decompression mem allocation failed");
             delete result;
             return nullptr;

@@ -443,8 +443,10 @@ bool Method1Decoder::flushOutput() {
 class Method1Depacker : public Depacker {
   public:
     MemoryStream* unpack(Stream* source, int32_t unpackedSize) override {
+        if (unpackedSize < 0 ||
+            unpackedSize > method1MostUnpacked(int64_t(source->size()) - source->tell()))
+            fatal("NZIP: depacker error: %s\n", kDataError);
         auto* result = new MemoryStream();
-        if (unpackedSize < 0) fatal("NZIP: depacker error: %s\n", kDataError);
         if (!result->reserve(unpackedSize) && unpackedSize > 0)
             fatal("NZIP: depacker error: %s\n", kAllocationFailed);
         if (const char* error = decodeMethod1(source, result->data(), unpackedSize))
@@ -455,6 +457,17 @@ class Method1Depacker : public Depacker {
 };
 
 } // namespace
+
+int64_t method1MostUnpacked(int64_t packedBytes) {
+    // Level, end tag and combined CRC; per block at least its tag, CRC, origin, a symbol map
+    // of one range, table and selector counts, one selector, two tables of three lengths
+    // and one symbol (127 bits; 120 leaves room).
+    constexpr int64_t kStreamBits = 4 + 3 + 32, kMinBlockBits = 120;
+    // Four equal bytes and a count give at most 4 + 255 bytes out of 5.
+    constexpr int64_t kMostPerBlock = int64_t(9) * kLevelBlockSize * 259 / 5 + 4;
+    int64_t bits = packedBytes * 8 - kStreamBits;
+    return bits < 0 ? 0 : bits / kMinBlockBits * kMostPerBlock;
+}
 
 const char* decodeMethod1(Stream* source, uint8_t* out, int32_t unpackedSize) {
     if (unpackedSize < 0 || (unpackedSize > 0 && !out)) return kDataError;
