@@ -53,7 +53,7 @@ class FadeEffect : public Effect {
         setRenderState(D3DRS_ZWRITEENABLE, 0);
         setRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
         // An untextured stage samples white, so the quad shows the diffuse colour alone.
-        dxDevice()->SetTexture(0, nullptr);
+        setTexture(0, nullptr);
     }
     // A fan of four vertices on the viewport's edges (pixel centres lie on integers).
     void drawOverlay(uint32_t colourAndAlpha) {

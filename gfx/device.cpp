@@ -23,10 +23,12 @@ DeviceContext deviceContext;
 
 // ---- Shared depth buffers of texture targets ----
 
+namespace gfx {
 struct DepthEntry {
     uint32_t resourceId = 0;
     int32_t width = 0, height = 0;
 };
+} // namespace gfx
 
 namespace {
 
@@ -496,6 +498,9 @@ namespace {
 
 void recoverDevice() {
     DeviceContext& c = deviceContext;
+    // Bound textures would keep default-pool objects alive through the kill.
+    for (uint32_t stage = 0; stage < kMaxTextureStages; ++stage)
+        c.device->SetTexture(stage, nullptr);
     killResources();
     if (c.primary && c.primary->surface) c.primary->surface->Release();
     if (c.primary) c.primary->surface = nullptr;
@@ -511,7 +516,6 @@ void recoverDevice() {
     // The reset put every device state back to its default: nothing the cache sent holds.
     forgetSentState();
     setRenderTarget(c.primary, true);
-    c.device->SetTexture(0, nullptr);
     resetDeviceState();
 }
 

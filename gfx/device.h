@@ -23,6 +23,7 @@ class GpuSystem;
 class GpuDevice;
 class GpuSurface;
 class GpuTexture;
+class GpuBaseTexture;
 class GpuVertexBuffer;
 class GpuIndexBuffer;
 struct Texture;
@@ -44,13 +45,15 @@ struct ScreenFormat {
 };
 extern ScreenFormat screenFormat;
 
+namespace gfx {
 struct DepthEntry; // a shared depth buffer of one surface size
+}
 
 struct RenderTarget {
-    GpuSurface* surface = nullptr;    // "primary": the back buffer; texture targets: null
-    DepthEntry* depthEntry = nullptr; // shared depth buffer; null for "primary"
-    Texture* texture = nullptr;       // texture layer object, null until it exists
-    uint32_t textureId = 0;           // resource id of the device texture (texture targets)
+    GpuSurface* surface = nullptr;         // "primary": the back buffer; texture targets: null
+    gfx::DepthEntry* depthEntry = nullptr; // shared depth buffer; null for "primary"
+    Texture* texture = nullptr;            // texture layer object, null until it exists
+    uint32_t textureId = 0;                // resource id of the device texture (texture targets)
     char name[64] = {};
     int32_t width = 0, height = 0;               // as requested
     int32_t surfaceWidth = 0, surfaceHeight = 0; // as created
@@ -109,6 +112,11 @@ void setRenderState(uint32_t state, uint32_t value);
 void setRenderStates(const uint32_t* list); // state, value pairs ending with state 0
 void setStageState(uint32_t stage, uint32_t type, uint32_t value);
 void setStageStates(uint32_t stage, const uint32_t* list); // type, value pairs ending with 0
+// The texture of a stage (null: none; stages past the device's limit are ignored).
+void setTexture(uint32_t stage, GpuBaseTexture* texture);
+// Drops a texture that is about to be freed from the wanted and sent tables (the device lets
+// go of it at once), so that no later flush binds a freed object.
+void forgetTexture(GpuBaseTexture* texture);
 void setStream(uint32_t number, GpuVertexBuffer* buffer, uint32_t stride);
 void setIndices(GpuIndexBuffer* buffer, uint32_t baseIndex);
 void setVertexShader(uint32_t fvfOrId);
@@ -126,6 +134,8 @@ bool softwareVertexProcessingOn();
 // Wanted / last sent values, for tests and tools.
 uint32_t wantedRenderState(uint32_t state);
 uint32_t sentRenderState(uint32_t state);
+GpuBaseTexture* wantedTexture(uint32_t stage);
+GpuBaseTexture* sentTexture(uint32_t stage);
 
 // ---- Vertex shaders (ids 1, 3, 5 ...) ----
 uint32_t registerVertexShader(const uint32_t* declaration, const uint32_t* function);
@@ -135,7 +145,6 @@ uint32_t getShaderStreamStride(uint32_t id, uint32_t stream);
 void setShaderStreamStride(uint32_t id, uint32_t stream, uint32_t stride);
 
 // ---- Draw wrappers (nothing drawn for a zero count) ----
-uint32_t fvfStride(uint32_t fvf); // bytes per vertex of an FVF code
 void drawLinesUP(const void* vertices, uint32_t n, uint32_t fvf);
 void drawLineStripUP(const void* vertices, uint32_t n, uint32_t fvf);
 void drawTrianglesUP(const void* vertices, uint32_t n, uint32_t fvf);

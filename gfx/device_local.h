@@ -5,8 +5,13 @@
 
 #include <vector>
 
+// The library's own types; only its source files include this header.
+namespace gfx {}
+using namespace gfx;
+
 class NamedCache;
 
+namespace gfx {
 struct StreamSlot {
     GpuVertexBuffer* buffer = nullptr;
     uint32_t stride = 0;
@@ -18,6 +23,7 @@ struct IndexSlot {
     uint32_t baseIndex = 0;
     bool operator==(const IndexSlot&) const = default;
 };
+} // namespace gfx
 
 constexpr uint32_t kStateSlots = 256;
 constexpr uint32_t kSpareSlot = 255;
@@ -25,11 +31,14 @@ constexpr uint32_t kStreams = 8;
 constexpr uint32_t kShaderConstants = 96;
 constexpr uint32_t kShaderStreams = 16;
 
+namespace gfx {
 struct StateCache {
     uint32_t wantedRender[kStateSlots] = {}, sentRender[kStateSlots] = {};
     uint32_t wantedStage[kStateSlots] = {}, sentStage[kStateSlots] = {};
     StreamSlot wantedStream[kStreams], sentStream[kStreams];
     IndexSlot wantedIndex, sentIndex;
+    GpuBaseTexture* wantedTexture[kMaxTextureStages] = {};
+    GpuBaseTexture* sentTexture[kMaxTextureStages] = {};
     uint32_t wantedShader = 0, sentShader = 0;
     float wantedConstant[kShaderConstants][4] = {}, sentConstant[kShaderConstants][4] = {};
     int32_t dirtyLow = -1, dirtyHigh = -1; // registers changed since the last flush
@@ -70,6 +79,7 @@ struct DeviceContext {
     std::vector<VertexShaderRecord> shaders;
     uint32_t nextShaderId = 1;
 };
+} // namespace gfx
 
 extern DeviceContext deviceContext;
 

@@ -68,6 +68,18 @@ void flushStageStates(GpuDevice* device) {
     }
 }
 
+// A sent texture that no longer says what the device holds (after a reset or at start).
+GpuBaseTexture* const kUnknownTexture = reinterpret_cast<GpuBaseTexture*>(uintptr_t(-1));
+
+void flushTextures(GpuDevice* device) {
+    StateCache& s = cache();
+    for (uint32_t stage = 0; stage < kMaxTextureStages; ++stage) {
+        if (s.wantedTexture[stage] == s.sentTexture[stage]) continue;
+        checkDx(device->SetTexture(stage, s.wantedTexture[stage]), "SetTexture FAILED", false);
+        s.sentTexture[stage] = s.wantedTexture[stage];
+    }
+}
+
 void flushShader(GpuDevice* device) {
     StateCache& s = cache();
     if (s.wantedShader == s.sentShader) return;
@@ -108,56 +120,12 @@ void flushConstants(GpuDevice* device) {
     s.dirtyLow = s.dirtyHigh = -1;
 }
 
-// Bytes of one texture coordinate set by its format bits.
-uint32_t texCoordBytes(uint32_t fvf, uint32_t set) {
-    switch ((fvf >> (16 + set * 2)) & 3) {
-    case D3DFVF_TEXTUREFORMAT1:
-        return 4;
-    case D3DFVF_TEXTUREFORMAT3:
-        return 12;
-    case D3DFVF_TEXTUREFORMAT4:
-        return 16;
-    default:
-        return 8;
-    }
-}
-
-// Per-stream strides from the declaration tokens.
+// Per-stream strides from the declaration tokens, as the device reads them.
 void computeStrides(const std::vector<uint32_t>& tokens, uint32_t* strides) {
-    int32_t stream = -1;
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        uint32_t token = tokens[i];
-        if (token <= 0x1FFFFFFF) continue;
-        switch (token >> 29) {
-        case 1:
-            stream = int32_t(token & 0xF);
-            break;
-        case 2: {
-            if (stream < 0) break;
-            uint32_t field = (token >> 16) & 0xF;
-            if (token & (1u << 28))
-                strides[stream] += 4 * field;
-            else if (!(token & (1u << 19)))
-                strides[stream] += field == D3DVSDT_FLOAT2 || field == D3DVSDT_SHORT4 ? 8
-                                   : field == D3DVSDT_FLOAT3                          ? 12
-                                   : field == D3DVSDT_FLOAT4                          ? 16
-                                                                                      : 4;
-            break;
-        }
-        case 3:
-            fatal("Tesselator streams not supported yet\n");
-        case 4:
-            i += 4 * ((token >> 25) & 0xF);
-            break;
-        case 5:
-            i += (token >> 24) & 0x1F;
-            break;
-        case 7:
-            return;
-        default:
-            break;
-        }
-    }
+    GpuDeclarationStreams streams = gpuDeclarationStreams(tokens.data(), tokens.size());
+    if (streams.tessellator) fatal("Tesselator streams not supported yet\n");
+    for (uint32_t stream = 0; stream < kShaderStreams; ++stream)
+        strides[stream] = streams.strides[stream];
 }
 
 // Copies tokens up to and including `end`; false when no end token comes within the limit.
@@ -174,7 +142,7 @@ void drawUP(D3DPRIMITIVETYPE type, uint32_t primitives, const void* vertices, ui
     if (!primitives || !vertices || !device) return;
     setVertexShader(fvf);
     flushState();
-    if (FAILED(device->DrawPrimitiveUP(type, primitives, vertices, fvfStride(fvf))))
+    if (FAILED(device->DrawPrimitiveUP(type, primitives, vertices, fvfVertexSize(fvf))))
         logf("DCTX: DrawPrimitiveUP failed\n");
     // The device unbinds stream 0 after a draw from user memory.
     cache().sentStream[0] = StreamSlot{};
@@ -187,6 +155,8 @@ void drawUP(D3DPRIMITIVETYPE type, uint32_t primitives, const void* vertices, ui
 void resetStateCache() {
     StateCache& s = cache();
     s = StateCache{};
+    for (GpuBaseTexture*& sent : s.sentTexture)
+        sent = kUnknownTexture;
     GpuDevice* device = deviceContext.device;
     for (uint32_t i = 0; i < kStateSlots; ++i) {
         s.sentRender[i] = s.sentStage[i] = kUnknown;
@@ -211,6 +181,11 @@ void forgetSentState() {
     for (StreamSlot& slot : s.wantedStream)
         slot = StreamSlot{};
     s.sentIndex = s.wantedIndex = IndexSlot{};
+    // Restored device objects are new ones: no texture pointer wanted before the reset holds.
+    for (uint32_t stage = 0; stage < kMaxTextureStages; ++stage) {
+        s.wantedTexture[stage] = nullptr;
+        s.sentTexture[stage] = kUnknownTexture;
+    }
     s.sentShader = 0;
     memset(s.sentConstant, 0, sizeof(s.sentConstant));
     s.dirtyLow = 0;
@@ -238,6 +213,22 @@ void setStageStates(uint32_t stage, const uint32_t* list) {
 
 void setStream(uint32_t number, GpuVertexBuffer* buffer, uint32_t stride) {
     if (number < kStreams) cache().wantedStream[number] = StreamSlot{buffer, stride};
+}
+
+void setTexture(uint32_t stage, GpuBaseTexture* texture) {
+    if (stage < blendStageCount() && stage < kMaxTextureStages)
+        cache().wantedTexture[stage] = texture;
+}
+
+void forgetTexture(GpuBaseTexture* texture) {
+    if (!texture) return;
+    StateCache& s = cache();
+    for (uint32_t stage = 0; stage < kMaxTextureStages; ++stage) {
+        if (s.wantedTexture[stage] == texture) s.wantedTexture[stage] = nullptr;
+        if (s.sentTexture[stage] != texture) continue;
+        if (deviceContext.device) deviceContext.device->SetTexture(stage, nullptr);
+        s.sentTexture[stage] = nullptr;
+    }
 }
 
 void setIndices(GpuIndexBuffer* buffer, uint32_t baseIndex) {
@@ -273,6 +264,7 @@ void flushState() {
     if (!device) return;
     flushRenderStates(device);
     flushStageStates(device);
+    flushTextures(device);
     flushShader(device);
     flushStreams(device);
     flushConstants(device);
@@ -284,6 +276,14 @@ uint32_t wantedRenderState(uint32_t state) {
 
 uint32_t sentRenderState(uint32_t state) {
     return cache().sentRender[renderSlot(state)];
+}
+
+GpuBaseTexture* wantedTexture(uint32_t stage) {
+    return stage < kMaxTextureStages ? cache().wantedTexture[stage] : nullptr;
+}
+
+GpuBaseTexture* sentTexture(uint32_t stage) {
+    return stage < kMaxTextureStages ? cache().sentTexture[stage] : nullptr;
 }
 
 void resetDeviceState() {
@@ -459,19 +459,6 @@ void setShaderStreamStride(uint32_t id, uint32_t stream, uint32_t stride) {
 }
 
 // ---- Draw wrappers ----
-
-uint32_t fvfStride(uint32_t fvf) {
-    static const uint32_t positionBytes[8] = {0, 12, 16, 16, 20, 24, 28, 32};
-    uint32_t bytes = positionBytes[(fvf & D3DFVF_POSITION_MASK) >> 1];
-    if (fvf & D3DFVF_NORMAL) bytes += 12;
-    if (fvf & D3DFVF_PSIZE) bytes += 4;
-    if (fvf & D3DFVF_DIFFUSE) bytes += 4;
-    if (fvf & D3DFVF_SPECULAR) bytes += 4;
-    uint32_t sets = (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT;
-    for (uint32_t set = 0; set < sets && set < 8; ++set)
-        bytes += texCoordBytes(fvf, set);
-    return bytes;
-}
 
 void drawLinesUP(const void* vertices, uint32_t n, uint32_t fvf) {
     drawUP(D3DPT_LINELIST, n / 2, vertices, fvf);

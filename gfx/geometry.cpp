@@ -51,7 +51,8 @@ void VertexBuffer::create(uint32_t fvfOrShaderId, uint32_t vertexCount, bool isD
     writeOnly = isWriteOnly;
     stream = streamNumber;
     bool shader = (fvfOrShaderId & 1) != 0;
-    stride = shader ? getShaderStreamStride(fvfOrShaderId, streamNumber) : fvfStride(fvfOrShaderId);
+    stride =
+        shader ? getShaderStreamStride(fvfOrShaderId, streamNumber) : fvfVertexSize(fvfOrShaderId);
     uint32_t usage = bufferUsage(dynamic, writeOnly);
     D3DPOOL pool = dynamic ? D3DPOOL_DEFAULT : D3DPOOL_MANAGED;
     if (softwareVertexProcessingOn() || (shader && !hardwareShaders())) {
@@ -139,6 +140,8 @@ void IndexBuffer::use(uint32_t baseVertex) {
 
 // ---- Shared buffers ----
 
+namespace gfx {
+
 struct Range {
     uint32_t start = 0, end = 0; // [start, end)
 };
@@ -193,6 +196,10 @@ struct SharedIndexBuffer {
     bool isPrivate = false;
     RangeList ranges;
 };
+
+} // namespace gfx
+
+using namespace gfx;
 
 namespace {
 

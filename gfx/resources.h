@@ -92,12 +92,14 @@ struct IndexBuffer {
     GpuIndexBuffer* buffer() const;
 };
 
+namespace gfx {
 struct SharedVertexBuffer;
 struct SharedIndexBuffer;
+} // namespace gfx
 
 // A range of vertices in a shared (or, for large dynamic requests, private) buffer.
 struct GeometrySlice {
-    SharedVertexBuffer* shared = nullptr;
+    gfx::SharedVertexBuffer* shared = nullptr;
     uint32_t fvf = 0;
     uint32_t count = 0;  // vertices of the slice
     uint32_t offset = 0; // first vertex in the buffer (dynamic: set by the last lock)
@@ -112,7 +114,7 @@ struct GeometrySlice {
 };
 
 struct IndexSlice {
-    SharedIndexBuffer* shared = nullptr;
+    gfx::SharedIndexBuffer* shared = nullptr;
     uint32_t count = 0;
     uint32_t offset = 0;
     bool dynamic = false;

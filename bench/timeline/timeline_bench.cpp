@@ -4,7 +4,12 @@
 // only clears the screen and presents. Google Benchmark benchmarks, one iteration per frame:
 // clear_present/<size> and timeline/<size>; the timeline's frames walk once through the whole
 // scene. After the report it prints the figures and "ratio timeline_<size>_vs_clear_present"
-// (timeline fps over reference fps). Run headless with SDL_VIDEODRIVER=offscreen.
+// (timeline fps over reference fps).
+//
+// timeline_cpu/500x2000 measures the timeline's own work without drawing: a production of 500
+// instances of a class whose render does nothing, 2,000 actions on ten viewports in 16 layers,
+// 200 fades and 500 property events, ticked across its 200 seconds; the figure is the CPU time
+// of `tick` alone per frame. Run headless with SDL_VIDEODRIVER=offscreen.
 #include "bench/bench_results.h"
 #include "effects/effect.h"
 #include "script/parser.h"
@@ -12,6 +17,7 @@
 #include "tests/script/headless_device.h"
 #include "tests/script/timeline_scene.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -24,6 +30,11 @@ constexpr int kFrames = 400;
 constexpr int kWarmUpFrames = 20;
 constexpr uint32_t kSceneLength = 4 * 65536; // the scene runs for 4 seconds
 
+constexpr int kBusyEffects = 500;
+constexpr int kBusyRunsPerEffect = 4;
+constexpr int kBusySeconds = 200;
+constexpr int kBusyFrames = 2000;
+
 struct ScreenSize {
     int32_t width = 0, height = 0;
     std::string name() const { return std::to_string(width) + "x" + std::to_string(height); }
@@ -35,6 +46,7 @@ struct Session {
     ScreenSize size;
     bool deviceUp = false;
     std::unique_ptr<Script> script;
+    std::unique_ptr<Script> busyScript;
 };
 Session theSession;
 
@@ -42,6 +54,7 @@ void endSession() {
     if (!theSession.deviceUp) return;
     destroyEffects();
     theSession.script.reset();
+    theSession.busyScript.reset();
     stopHeadlessDevice();
     theSession.deviceUp = false;
 }
@@ -65,6 +78,50 @@ Script& timelineScene() {
         startTimeline(*theSession.script, nullptr);
     }
     return *theSession.script;
+}
+
+// An effect that draws nothing, so that only the timeline's own work is measured.
+class IdleEffect : public Effect {};
+const EffectClass idleEffectClass = {"idle", nullptr, nullptr, createEffectOf<IdleEffect>,
+                                     recreateEffectOf<IdleEffect>};
+
+// Every effect runs four times for 40 seconds, 50 seconds apart, so that 400 of the 500 run
+// at any moment; fades and events are spread over the whole production.
+std::string busyScriptText() {
+    std::string text;
+    for (int v = 0; v < 10; ++v)
+        text += "viewport v" + std::to_string(v) + " 0." + std::to_string(v) + " 0 0.1 1\n";
+    for (int e = 0; e < kBusyEffects; ++e)
+        text += "effect e" + std::to_string(e) + " is idle\n";
+    text += "demo runs for " + std::to_string(kBusySeconds) + " seconds\n";
+    for (int r = 0; r < kBusyRunsPerEffect; ++r)
+        for (int e = 0; e < kBusyEffects; ++e)
+            text += "at second " + std::to_string(r * 50 + e % 50) + " start e" +
+                    std::to_string(e) + " vp v" + std::to_string(e % 10) + " z " +
+                    std::to_string(e % 16) + " for 40 seconds\n";
+    for (int f = 0; f < 200; ++f)
+        text += "at second " + std::to_string(f) + " fade e" + std::to_string(f % kBusyEffects) +
+                ".level from 0 to 1 for 5 seconds\n";
+    for (int k = 0; k < 500; ++k)
+        text += "at second " + std::to_string(k * kBusySeconds / 500) + " set e" +
+                std::to_string(k % kBusyEffects) + ".word to " + std::to_string(k) + "\n";
+    text += "enddemo\n";
+    return text;
+}
+
+Script& busyScene() {
+    if (!theSession.busyScript) {
+        static bool registered = false;
+        if (!registered) registerEffectClass(idleEffectClass);
+        registered = true;
+        static const std::string text = busyScriptText();
+        theSession.busyScript =
+            std::make_unique<Script>(text.c_str(), int32_t(text.size()), nullptr);
+        theSession.busyScript->parse(false);
+        createTargets(*theSession.busyScript);
+        startTimeline(*theSession.busyScript, nullptr);
+    }
+    return *theSession.busyScript;
 }
 
 // Runs frame(k) then present() once per iteration, after a few frames of warm-up, and counts
@@ -122,6 +179,30 @@ void registerBenchmarks(ScreenSize size) {
         ->UseRealTime();
 }
 
+// CPU time of tick alone per frame; each iteration is one frame of the walk through the busy
+// production, presented outside the timed span.
+void registerTimelineCpuBenchmark() {
+    benchmark::RegisterBenchmark("timeline_cpu/500x2000", [](benchmark::State& state) {
+        if (!deviceAt({640, 480})) {
+            state.SkipWithError("no video driver");
+            return;
+        }
+        Script& script = busyScene();
+        int k = 0;
+        for (auto _ : state) {
+            uint32_t now = uint32_t(uint64_t(k % kBusyFrames) * kBusySeconds * 65536 / kBusyFrames);
+            ++k;
+            auto begin = std::chrono::steady_clock::now();
+            tick(script, now, 0);
+            auto end = std::chrono::steady_clock::now();
+            state.SetIterationTime(std::chrono::duration<double>(end - begin).count());
+            present();
+        }
+    })
+        ->Iterations(kBusyFrames)
+        ->UseManualTime();
+}
+
 void printFigures(const ResultCollector& collector, ScreenSize size) {
     const BenchResult* reference = findResult(collector, "clear_present/" + size.name());
     const BenchResult* timeline = findResult(collector, "timeline/" + size.name());
@@ -152,6 +233,7 @@ int main(int argc, char** argv) {
     const ScreenSize sizes[] = {{640, 480}, {1920, 1080}};
     for (ScreenSize size : sizes)
         registerBenchmarks(size);
+    registerTimelineCpuBenchmark();
     ResultCollector collector;
     runBenchmarks(collector);
     endSession();
@@ -161,5 +243,8 @@ int main(int argc, char** argv) {
     }
     for (ScreenSize size : sizes)
         printFigures(collector, size);
+    if (const BenchResult* busy = findResult(collector, "timeline_cpu/500x2000"))
+        printf("timeline_cpu 500 effects, 2000 actions: %.1f us of tick per frame\n",
+               1e6 * busy->realSeconds);
     return 0;
 }

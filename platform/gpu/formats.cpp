@@ -232,49 +232,87 @@ static int slotOfRegister(uint32_t reg) {
     return -1;
 }
 
-bool layoutFromDeclaration(const uint32_t* tokens, VertexLayout* layout, bool byRegister) {
-    *layout = VertexLayout{};
+namespace {
+
+// Walks declaration tokens once: strides per stream, and element(stream, type, register,
+// offset) for every register loaded from a stream (false from element ends the walk as
+// invalid). Top three bits of a token above 0x1FFFFFFF: 1 stream selector, 2 stream data
+// (bit 28: skip 4 x bits 16-19 bytes; bit 19: tessellator data, no bytes; else a data type),
+// 3 tessellator, 4 constants (4 words each, count in bits 25-28), 5 extension (count of words
+// in bits 24-28), 7 end.
+template <class Element>
+bool walkDeclaration(const uint32_t* tokens, size_t count, GpuDeclarationStreams* streams,
+                     Element element) {
+    *streams = GpuDeclarationStreams{};
     int stream = -1;
-    for (uint32_t i = 0; i < 4096; ++i) {
+    for (size_t i = 0; i < count; ++i) {
         uint32_t token = tokens[i];
-        if (token == 0xFFFFFFFFu) return byRegister || layout->elements[kAttrPosition].present;
         if (token <= 0x1FFFFFFF) continue;
         switch (token >> 29) {
         case 1:
             stream = int(token & 0xF);
             break;
         case 2: {
-            if (stream < 0) return false;
-            if (token & (1u << 28)) {
-                layout->strides[stream] += 4 * ((token >> 16) & 0xF);
+            if (stream < 0) {
+                streams->dataWithoutStream = true;
                 break;
             }
-            if (token & (1u << 19)) break; // data loaded by the tessellator: not supported
-            uint32_t type = (token >> 16) & 0x7;
-            uint32_t reg = token & 0x1F;
-            int slot = byRegister ? (reg < 16 ? int(reg) : -1) : slotOfRegister(reg);
-            if (slot >= 0) {
-                if (type > D3DVSDT_SHORT4) return false;
-                if (!byRegister && slot == kAttrPosition && type != D3DVSDT_FLOAT3 &&
-                    type != D3DVSDT_FLOAT4)
-                    return false;
-                layout->elements[slot] = VertexElement{true, uint8_t(stream), uint8_t(type),
-                                                       uint16_t(layout->strides[stream])};
+            if (token & (1u << 28)) {
+                streams->strides[stream] += 4 * ((token >> 16) & 0xF);
+                break;
             }
-            layout->strides[stream] += vertexTypeBytes(type);
+            if (token & (1u << 19)) break;
+            uint32_t type = (token >> 16) & 0x7;
+            if (!element(uint32_t(stream), type, token & 0x1F, streams->strides[stream]))
+                return false;
+            streams->strides[stream] += vertexTypeBytes(type);
             break;
         }
         case 3:
-            return false; // tessellator streams
+            streams->tessellator = true;
+            return false;
         case 4:
             i += 4 * ((token >> 25) & 0xF);
             break;
         case 5:
             i += (token >> 24) & 0x1F;
             break;
+        case 7:
+            streams->terminated = true;
+            return true;
         default:
             break;
         }
     }
     return false;
+}
+
+} // namespace
+
+GpuDeclarationStreams gpuDeclarationStreams(const uint32_t* tokens, size_t count) {
+    GpuDeclarationStreams streams;
+    walkDeclaration(tokens, count, &streams,
+                    [](uint32_t, uint32_t, uint32_t, uint32_t) { return true; });
+    return streams;
+}
+
+bool layoutFromDeclaration(const uint32_t* tokens, VertexLayout* layout, bool byRegister) {
+    *layout = VertexLayout{};
+    GpuDeclarationStreams streams;
+    auto element = [&](uint32_t stream, uint32_t type, uint32_t reg, uint32_t offset) {
+        int slot = byRegister ? (reg < 16 ? int(reg) : -1) : slotOfRegister(reg);
+        if (slot < 0) return true;
+        if (type > D3DVSDT_SHORT4) return false;
+        if (!byRegister && slot == kAttrPosition && type != D3DVSDT_FLOAT3 &&
+            type != D3DVSDT_FLOAT4)
+            return false;
+        layout->elements[slot] =
+            VertexElement{true, uint8_t(stream), uint8_t(type), uint16_t(offset)};
+        return true;
+    };
+    if (!walkDeclaration(tokens, 4096, &streams, element) || streams.dataWithoutStream)
+        return false;
+    for (uint32_t s = 0; s < 16; ++s)
+        layout->strides[s] = streams.strides[s];
+    return byRegister || layout->elements[kAttrPosition].present;
 }

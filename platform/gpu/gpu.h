@@ -33,7 +33,9 @@
 #include <vector>
 
 class GpuDevice;
+namespace gpu {
 struct GpuDeviceState;
+}
 
 // ---- Test profiles ----
 enum class GpuCapsProfile : uint32_t {
@@ -210,6 +212,16 @@ bool gpuIsDepthFormat(D3DFORMAT format);
 // Bytes per texel of a colour format the device emulates; 0 for any other.
 uint32_t gpuFormatBytes(D3DFORMAT format);
 
+// What a vertex shader declaration says about its streams, read by the same walk the device
+// uses to lay out the vertices: the stride of each of the 16 streams and what the walk met.
+struct GpuDeclarationStreams {
+    uint32_t strides[16] = {};
+    bool terminated = false;        // an end token came within the tokens given
+    bool tessellator = false;       // tessellator tokens, which the device does not run
+    bool dataWithoutStream = false; // stream data before any stream selector (ignored)
+};
+GpuDeclarationStreams gpuDeclarationStreams(const uint32_t* tokens, size_t count);
+
 // ---- The device ----
 class GpuDevice {
   public:
@@ -307,5 +319,5 @@ class GpuDevice {
     bool IsDeviceLost() const;                    // lost or not yet reset
 
     uint32_t refCount = 1;
-    std::unique_ptr<GpuDeviceState> state;
+    std::unique_ptr<gpu::GpuDeviceState> state;
 };

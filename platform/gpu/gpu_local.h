@@ -12,6 +12,10 @@
 #include <string>
 #include <unordered_map>
 
+// The library's own types; only its source files include this header.
+namespace gpu {}
+using namespace gpu;
+
 // ---- Counting GL calls ----
 extern GpuFrameStats gGpuFrame;
 #define GLCALL(call) (++gGpuFrame.glCalls, call)
@@ -23,6 +27,7 @@ uint32_t gpuProgramCacheLimit();
 void gpuFillCaps(uint32_t deviceType, D3DCAPS8* caps);
 
 // ---- Formats ----
+namespace gpu {
 struct GpuFormatInfo {
     D3DFORMAT format = D3DFMT_UNKNOWN;
     uint32_t bytes = 0;
@@ -30,6 +35,7 @@ struct GpuFormatInfo {
     GLint swizzle[4] = {GL_RED, GL_GREEN, GL_BLUE, GL_ALPHA};
     bool renderable = false;
 };
+} // namespace gpu
 const GpuFormatInfo* gpuFormatInfo(D3DFORMAT format);
 
 // ---- Vertex layouts ----
@@ -42,6 +48,7 @@ enum : uint32_t {
     kAttrTex0 = 4,
     kAttrCount = 16 // 12..15 only for declared vertex shader registers
 };
+namespace gpu {
 struct VertexElement {
     bool present = false;
     uint8_t stream = 0;
@@ -54,6 +61,7 @@ struct VertexLayout {
     bool programmable = false;
     uint32_t strides[16] = {};
 };
+} // namespace gpu
 bool layoutFromFvf(uint32_t fvf, VertexLayout* layout);
 // byRegister: elements indexed by input register v0..v15 (for shader programs) instead of the
 // fixed-function slot of each register.
@@ -65,6 +73,7 @@ uint32_t vertexTypeComponents(uint32_t type);
 uint32_t vertexTypeBytes(uint32_t type);
 
 // ---- Fixed-function programs ----
+namespace gpu {
 struct FfStageKey {
     uint8_t colorOp = 0, alphaOp = 0;
     uint8_t colorArg[3] = {}, alphaArg[3] = {}; // arg0, arg1, arg2
@@ -115,12 +124,14 @@ struct FfProgram {
     GLint lightPos[8], lightDir[8], lightDiffuse[8], lightSpecular[8], lightAmbient[8],
         lightAtten[8], lightSpot[8];
 };
+} // namespace gpu
 
 // Generates the GLSL of a key (vertex and fragment) and links it; 0 on failure.
 GLuint ffBuildProgram(const FfKey& key, const std::string& programBody);
 void ffLocateUniforms(FfProgram* program, const FfKey& key);
 
 // ---- Device state ----
+namespace gpu {
 struct VertexShaderRecord {
     VertexLayout layout;
     std::string body; // translated shader program; empty for the fixed-function pipeline
@@ -214,6 +225,7 @@ struct GpuDeviceState {
     uint32_t presentedWidth = 0, presentedHeight = 0;
     GpuFrameStats lastFrame;
 };
+} // namespace gpu
 
 // ---- Helpers shared by resources and device ----
 void gpuRegisterResource(GpuDevice* device, GpuResource* resource);

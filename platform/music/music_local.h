@@ -9,8 +9,13 @@
 
 struct openmpt_module;
 
+// The library's own types; only its source files include this header.
+namespace music {}
+using namespace music;
+
 // Where the renderer stands in the song: the row being played, when it began and how long a
 // tick of it lasts, so that the tick of any later moment of the row can be worked out.
+namespace music {
 struct SongCursor {
     double songTime = 0.0; // seconds from the start of the song
     int32_t order = 0;
@@ -19,6 +24,7 @@ struct SongCursor {
     double rowStart = 0.0;     // song time at which the row began
     double tickSeconds = 0.02; // length of one tick of the row
 };
+} // namespace music
 
 enum class TuneKind { none, module, mp3 };
 
@@ -28,6 +34,7 @@ constexpr int kMp3RowsPerOrder = 64;
 constexpr int kMp3Speed = 6;
 constexpr int kMp3TicksPerSecond = 50;
 
+namespace music {
 struct Tune {
     TuneKind kind = TuneKind::none;
     openmpt_module* player = nullptr;    // renders the sound
@@ -39,6 +46,7 @@ struct Tune {
     int64_t mp3Frame = 0; // MP3 play position in frames of the output rate
     bool ended = false;   // the song has played to its end
 };
+} // namespace music
 
 // Loading; false when the decoder cannot read the bytes (the tune is left empty).
 bool tuneLoadModule(Tune& tune, const void* data, size_t size, int32_t stereoSeparation,
@@ -64,6 +72,7 @@ uint32_t cursorPosition(const SongCursor& cursor, double seconds);
 // --- mixing stage ----------------------------------------------------------------------
 
 // Settings of the stage as the variables give them (see music.h for the mappings).
+namespace music {
 struct MixSettings {
     float volume = 1.0f;   // linear 0...1
     float gain = 1.0f;     // linear, from the amplification in dB
@@ -90,6 +99,7 @@ struct Mixer {
     size_t chorusPos = 0;
     size_t surroundPos = 0;
 };
+} // namespace music
 
 // Sizes the delay lines for `rate` and clears them; the current settings jump to the target.
 void mixerReset(Mixer& mixer, int32_t rate);

@@ -103,6 +103,33 @@ TEST_F(DeviceContextTest, RenderStatesOutside7To171AreNeverSent) {
     EXPECT_EQ(device->GetCurrentStats().stateChanges, changes + 1);
 }
 
+TEST_F(DeviceContextTest, TexturesGoThroughTheCacheAndAreForgottenBeforeTheyAreFreed) {
+    GpuTexture* texture = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture),
+              D3D_OK);
+    flushState();
+    uint32_t changes = device->GetCurrentStats().stateChanges;
+    setTexture(0, texture);
+    EXPECT_EQ(sentTexture(0), nullptr);
+    flushState();
+    setTexture(0, texture);
+    flushState();
+    EXPECT_EQ(device->GetCurrentStats().stateChanges, changes + 1);
+    EXPECT_EQ(sentTexture(0), texture);
+    EXPECT_EQ(texture->refCount, 2u); // ours and the device's binding
+
+    // Stages past the device's blend stages are not recorded.
+    setTexture(blendStageCount(), texture);
+    EXPECT_EQ(wantedTexture(blendStageCount()), nullptr);
+
+    forgetTexture(texture);
+    EXPECT_EQ(wantedTexture(0), nullptr);
+    EXPECT_EQ(sentTexture(0), nullptr);
+    EXPECT_EQ(texture->Release(), 0u);
+    flushState(); // nothing left to bind a freed object
+    EXPECT_EQ(sentTexture(0), nullptr);
+}
+
 TEST_F(DeviceContextTest, ResetDeviceStateSendsTheDefaults) {
     setRenderState(D3DRS_CULLMODE, D3DCULL_CW);
     setStageState(0, D3DTSS_COLOROP, D3DTOP_ADD);
@@ -319,16 +346,6 @@ TEST(DeviceStart, RunsOnAHiddenDemoWindow) {
     closeDevice();
     freeAdapters();
     destroyDemoWindow();
-}
-
-TEST(FvfStride, FollowsTheVertexFormatLayout) {
-    EXPECT_EQ(fvfStride(D3DFVF_XYZ), 12u);
-    EXPECT_EQ(fvfStride(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX2), 36u);
-    EXPECT_EQ(fvfStride(D3DFVF_XYZB3 | D3DFVF_NORMAL), 24u + 12u);
-    EXPECT_EQ(fvfStride(D3DFVF_XYZ | D3DFVF_PSIZE | D3DFVF_SPECULAR), 20u);
-    EXPECT_EQ(fvfStride(D3DFVF_XYZ | D3DFVF_TEX3 | D3DFVF_TEXCOORDSIZE1(0) |
-                        D3DFVF_TEXCOORDSIZE3(1) | D3DFVF_TEXCOORDSIZE4(2)),
-              12u + 4u + 12u + 16u);
 }
 
 TEST_F(DeviceContextTest, PresentCapturesPrimaryAndReopensIt) {
