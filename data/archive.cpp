@@ -372,8 +372,12 @@ Stream* ArchiveSet::openMember(const FileRecord& file) {
         return nullptr;
     }
     MemoryStream* unpacked = nullptr;
+    std::string subject =
+        std::string("file '") + file.name + "' of archive '" + file.archive->id + "'";
+    setDepackerSubject(subject.c_str());
     if (file.unpackedSize <= uint32_t(INT32_MAX))
         unpacked = depacker->unpack(window, int32_t(file.unpackedSize));
+    setDepackerSubject(nullptr);
     delete window;
     if (!unpacked) {
         logf("NCCF: error while decompressing file!\n");

@@ -2,6 +2,7 @@
 // preferred-archive functions.
 #include "data/filesystem.h"
 
+#include "data/depacker.h"
 #include "platform/log.h"
 
 #include <algorithm>
@@ -221,7 +222,9 @@ void initFileSystem() {
         // A file that does not open has size 0 and is rejected as too small.
         FileStream* stream = new FileStream;
         stream->open(name.c_str(), kFileRead | kFileOpenExisting);
+        setDepackerSubject(("archive '" + name + "'").c_str());
         theFileSystem->archives.addArchive(stream, true);
+        setDepackerSubject(nullptr);
     }
     theFileSystem->archives.resolvePatches();
 }

@@ -267,6 +267,23 @@ TEST_F(Files, alternativesAreTriedLeftToRight) {
     EXPECT_EQ(log(), ""); // a missing resource fails silently
 }
 
+// A corrupt method-1 header still ends start-up, and the message names the archive.
+TEST(FilesDeathTest, corruptArchiveHeaderNamesTheArchive) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    enterOwnFolder();
+    TestArchive archive = archiveOf("broken", {{"a.txt", "text"}});
+    archive.headerMethod = 1;
+    std::string packed = "\x91" + std::string(99, '\x5a');
+    writeFile("broken.ncc", archive.bytes(&packed));
+    EXPECT_EXIT(
+        {
+            setErrorDialogEnabled(false);
+            initFileSystem();
+        },
+        testing::ExitedWithCode(1),
+        "NZIP: depacker error: [A-Za-z ]+\nwhile unpacking archive 'broken.ncc'\n");
+}
+
 TEST_F(Files, requestsThatLeaveTheFolderAreRefused) {
     fs::create_directories("inner/DATA");
     writeFile("inner/a.txt", "inside");

@@ -41,6 +41,7 @@ struct Production {
         fs::copy_file(fs::path(LUX_TEST_DATA) / "dali.xm", folder / "dali.xm",
                       fs::copy_options::overwrite_existing);
         writeTextFile((folder / "bad.xm").string(), "not a module");
+        writeTextFile((folder / "empty.xm").string(), "");
         home = fs::current_path();
         fs::current_path(folder);
     }
@@ -191,7 +192,12 @@ TEST(CheckDeathTest, errorsGoToStandardErrorWithStatusOne) {
                 testing::ExitedWithCode(1), "tune not found: nothere.xm");
     EXPECT_EXIT(checkIn("badtune", "set tune to bad.xm\ndemo enddemo\n"),
                 testing::ExitedWithCode(1),
-                "we have some serious problems with our tune 'bad.xm': tmxLoadMem returned 1");
+                "module not readable \\(.+\\)\nwe have some serious problems with our tune "
+                "'bad.xm': tmxLoadMem returned 1");
+    EXPECT_EXIT(checkIn("emptytune", "set tune to empty.xm\ndemo enddemo\n"),
+                testing::ExitedWithCode(1),
+                "no tune data\nwe have some serious problems with our tune 'empty.xm': "
+                "tmxLoadMem returned 3");
     EXPECT_EXIT(checkIn("empty", "set tune to dali.xm\ndemo enddemo\n"), testing::ExitedWithCode(1),
                 "nothing will ever happen");
     // An empty script has no settings, so the tune has no name.
