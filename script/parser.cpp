@@ -102,20 +102,21 @@ int32_t RunIndex::holder(uint32_t t) const {
     return index < 0 ? -1 : nodes[size_t(index)].action;
 }
 
+bool RunIndex::shortenBelow(int32_t index, uint32_t start, int32_t action, uint32_t end) {
+    if (index < 0) return false;
+    Node& node = nodes[size_t(index)];
+    bool found = node.start == start && node.action == action;
+    if (found)
+        node.end = end;
+    else
+        found =
+            shortenBelow(before(index, start, action) ? node.right : node.left, start, action, end);
+    if (found) update(index);
+    return found;
+}
+
 void RunIndex::shorten(uint32_t start, int32_t action, uint32_t end) {
-    std::vector<int32_t> path;
-    for (int32_t index = root; index >= 0;) {
-        path.push_back(index);
-        const Node& node = nodes[size_t(index)];
-        if (node.start == start && node.action == action) break;
-        index = before(index, start, action) ? node.right : node.left;
-    }
-    if (path.empty()) return;
-    Node& found = nodes[size_t(path.back())];
-    if (found.start != start || found.action != action) return;
-    found.end = end;
-    for (auto it = path.rbegin(); it != path.rend(); ++it)
-        update(*it);
+    shortenBelow(root, start, action, end);
 }
 
 } // namespace scrp

@@ -104,6 +104,7 @@ class RunIndex {
     void update(int32_t node);
     int32_t insertBelow(int32_t node, int32_t fresh);
     int32_t find(int32_t node, uint32_t t) const;
+    bool shortenBelow(int32_t node, uint32_t start, int32_t action, uint32_t end);
 
     std::vector<Node> nodes;
     int32_t root = -1;
