@@ -5,7 +5,8 @@
 // line "%%% name" ("\n%%% inc\n" starts the file "inc"). The files are packed into a stored
 // archive that the file lookup reads like any ".ncc", the tune is the test tune, and the
 // script goes through the dry pass and the build pass as start-up runs them. Parse errors end
-// in fatal; the fatal trap jumps back here, so an error is an ordinary outcome.
+// in fatal; the fatal trap jumps back here, so an error is an ordinary outcome. Expansions
+// past kCommandBudget commands jump back the same way.
 #include "data/filesystem.h"
 #include "data/stream.h"
 #include "effects/effect.h"
@@ -31,6 +32,16 @@ Script* parsed = nullptr;
 
 [[noreturn]] void jumpBack() {
     std::longjmp(fatalJump, 1);
+}
+
+// The parser pumps messages before every command. An input that expands to more commands
+// than this is cut short here, so that the fuzzer spends its time on many inputs rather
+// than on a few huge expansions (the parser tests cover the command limit and its speed).
+constexpr int32_t kCommandBudget = 20000;
+int32_t commandsLeft = 0;
+
+void countCommand() {
+    if (--commandsLeft < 0) std::longjmp(fatalJump, 2);
 }
 
 void putU32(std::string& out, uint32_t value) {
@@ -124,7 +135,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 16)) return 0;
     openFiles(std::string(reinterpret_cast<const char*>(data), size));
     setFatalTrap(jumpBack);
+    setScriptMessagePump(countCommand);
+    commandsLeft = kCommandBudget;
     if (setjmp(fatalJump) == 0) parseBothPasses();
+    setScriptMessagePump(nullptr);
     setFatalTrap(nullptr);
     delete parsed;
     delete preprocessor;
