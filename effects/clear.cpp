@@ -1,6 +1,8 @@
 // "clear": fills the current viewport with one colour and resets its depth.
 #include "effects/effect.h"
 
+#include "effects/classes_local.h"
+
 #include "gfx/device.h"
 
 #include <cstring>

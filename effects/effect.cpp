@@ -1,5 +1,7 @@
-// Effect registry, instance list with clocks, value parsers.
+// Effect registry and the instance list with its clocks.
 #include "effects/effect.h"
+
+#include "effects/classes_local.h"
 
 #include "platform/config.h"
 #include "platform/log.h"
@@ -16,25 +18,12 @@ struct ClassNode {
 
 ClassNode* classRegistry = nullptr;     // newest registration first
 EffectInstance* instanceList = nullptr; // newest instance first
+bool builtinsRegistered = false;
 
 const EffectClass* findClass(const char* className) {
     for (ClassNode* node = classRegistry; node; node = node->next)
         if (strcmp(node->effectClass->name, className) == 0) return node->effectClass;
     return nullptr;
-}
-
-// The registry holds every class before main runs; this TU is always linked in because
-// it defines createEffect.
-struct StaticRegistration {
-    StaticRegistration() { registerBuiltinEffectClasses(); }
-};
-StaticRegistration staticRegistration;
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 } // namespace
@@ -50,6 +39,8 @@ void registerEffectClass(const EffectClass& effectClass) {
 }
 
 void registerBuiltinEffectClasses() {
+    if (builtinsRegistered) return;
+    builtinsRegistered = true;
     static const EffectClass* const classes[] = {
         &gridEffectClass,          &motionblurEffectClass,   &fadeEffectClass,
         &multitextEffectClass,     &gledEffectClass,         &designboxEffectClass,
@@ -66,6 +57,7 @@ void registerBuiltinEffectClasses() {
 }
 
 void closeEffectClasses() {
+    builtinsRegistered = false;
     while (classRegistry) {
         ClassNode* node = classRegistry;
         classRegistry = node->next;
@@ -106,7 +98,10 @@ EffectInstance* findEffectInstance(const char* instanceName) {
 }
 
 void renderEffect(const char* instanceName, uint32_t now, uint32_t songPosition) {
-    EffectInstance* instance = findEffectInstance(instanceName);
+    renderEffect(findEffectInstance(instanceName), now, songPosition);
+}
+
+void renderEffect(EffectInstance* instance, uint32_t now, uint32_t songPosition) {
     if (!instance) return;
     if (!instance->running) {
         instance->running = 1;
@@ -124,7 +119,10 @@ void stopEffect(const char* instanceName) {
 }
 
 void setEffectProperty(const char* instanceName, const char* propertyName, const char* value) {
-    EffectInstance* instance = findEffectInstance(instanceName);
+    setEffectProperty(findEffectInstance(instanceName), propertyName, value);
+}
+
+void setEffectProperty(EffectInstance* instance, const char* propertyName, const char* value) {
     if (instance && instance->effect) instance->effect->set(propertyName, value);
 }
 
@@ -140,67 +138,4 @@ void destroyEffects() {
         delete instance->effect;
         delete instance;
     }
-}
-
-int32_t parseIntValue(const char* text) {
-    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        uint32_t value = 0;
-        for (const char* c = text + 2; hexDigit(*c) >= 0; ++c)
-            value = value * 16 + hexDigit(*c);
-        return int32_t(value);
-    }
-    return int32_t(strtol(text, nullptr, 10)); // atoi without its undefined overflow
-}
-
-int32_t truncToInt(double value) {
-    if (!(value == value)) return 0;
-    if (value >= 2147483647.0) return INT32_MAX;
-    if (value <= -2147483648.0) return INT32_MIN;
-    return int32_t(value);
-}
-
-float preferredWidth() {
-    return configValues.prefxres > 0 ? float(configValues.prefxres) : 640.0f;
-}
-float preferredHeight() {
-    return configValues.prefyres > 0 ? float(configValues.prefyres) : 480.0f;
-}
-
-double parseDecimal(const char* text) {
-    char number[128]; // longer numbers lose only digits that a float cannot hold anyway
-    size_t length = 0;
-    const char* c = text;
-    auto put = [&] {
-        if (length + 1 < sizeof number) number[length++] = *c;
-        ++c;
-    };
-    auto isDigit = [](char d) { return d >= '0' && d <= '9'; };
-    auto digits = [&] {
-        while (isDigit(*c))
-            put();
-    };
-    while (*c == ' ' || (*c >= '\t' && *c <= '\r'))
-        ++c;
-    if (*c == '+' || *c == '-') put();
-    digits();
-    if (*c == '.') {
-        put();
-        digits();
-    }
-    if ((*c == 'e' || *c == 'E') &&
-        (isDigit(c[1]) || ((c[1] == '+' || c[1] == '-') && isDigit(c[2])))) {
-        put();
-        if (*c == '+' || *c == '-') put();
-        digits();
-    }
-    number[length] = 0;
-    return strtod(number, nullptr);
-}
-
-float parseScalar(const char* text) {
-    float value = float(parseDecimal(text));
-    if (strchr(text, '%')) return value / 100.0f;
-    if (strchr(text, 'x')) return value / preferredWidth();
-    if (strchr(text, 'y')) return value / preferredHeight();
-    return value;
 }

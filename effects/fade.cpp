@@ -2,6 +2,8 @@
 // blended over what is already there.
 #include "effects/effect.h"
 
+#include "effects/classes_local.h"
+
 #include "gfx/device.h"
 #include "gfx/resources.h"
 #include "platform/gpu/gpu.h"

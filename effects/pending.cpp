@@ -3,6 +3,8 @@
 // property until each class gets its own file.
 #include "effects/effect.h"
 
+#include "effects/classes_local.h"
+
 namespace {
 
 class PendingEffect : public Effect {};

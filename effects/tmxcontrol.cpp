@@ -3,6 +3,8 @@
 // chorus, amplification and any other name as integers).
 #include "effects/effect.h"
 
+#include "effects/classes_local.h"
+
 #include "platform/log.h"
 #include "platform/music/music.h"
 

@@ -83,8 +83,8 @@ D3DDISPLAYMODE chooseMode(AdapterInfo* info, bool windowed) {
 void buildPresentParameters(const D3DDISPLAYMODE& mode, bool windowed, void* window) {
     D3DPRESENT_PARAMETERS& p = deviceContext.parameters;
     p = D3DPRESENT_PARAMETERS{};
-    p.BackBufferWidth = uint32_t(configValues.xres);
-    p.BackBufferHeight = uint32_t(configValues.yres);
+    p.BackBufferWidth = uint32_t(screenFormat.width);
+    p.BackBufferHeight = uint32_t(screenFormat.height);
     p.BackBufferFormat = mode.Format;
     p.BackBufferCount = 1;
     p.MultiSampleType = D3DMULTISAMPLE_NONE;
@@ -227,13 +227,11 @@ void initDevice(GpuSystem* direct3d, void* mainWindow) {
 
     bool windowed = configValues.windowed != 0 || !mainWindow;
     D3DDISPLAYMODE mode = chooseMode(info, windowed);
-    if (!windowed) {
-        configValues.xres = int32_t(mode.Width);
-        configValues.yres = int32_t(mode.Height);
-    }
-    if (configValues.xres <= 0 || configValues.yres <= 0) {
-        configValues.xres = int32_t(info->desktopMode.Width);
-        configValues.yres = int32_t(info->desktopMode.Height);
+    screenFormat.width = windowed ? configValues.xres : int32_t(mode.Width);
+    screenFormat.height = windowed ? configValues.yres : int32_t(mode.Height);
+    if (screenFormat.width <= 0 || screenFormat.height <= 0) {
+        screenFormat.width = int32_t(info->desktopMode.Width);
+        screenFormat.height = int32_t(info->desktopMode.Height);
     }
     screenFormat.format = mode.Format;
     screenFormat.bitsPerPixel = int32_t(bitsOfFormat(mode.Format));
@@ -251,14 +249,14 @@ void initDevice(GpuSystem* direct3d, void* mainWindow) {
     c.depthFormat = findDepthFormat(c.adapter, c.deviceType, mode.Format);
     checkDx(c.device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &c.backBuffer),
             "Couldn't get Backbuffer", true);
-    checkDx(c.device->CreateDepthStencilSurface(uint32_t(configValues.xres),
-                                                uint32_t(configValues.yres), c.depthFormat,
+    checkDx(c.device->CreateDepthStencilSurface(uint32_t(screenFormat.width),
+                                                uint32_t(screenFormat.height), c.depthFormat,
                                                 D3DMULTISAMPLE_NONE, &c.depthBuffer),
             "ZBuffer create FAILED", true);
 
-    c.viewport =
-        Viewport{0, 0, configValues.xres, configValues.yres, configValues.xres, configValues.yres};
-    c.primary = newTarget("primary", configValues.xres, configValues.yres);
+    c.viewport = Viewport{
+        0, 0, screenFormat.width, screenFormat.height, screenFormat.width, screenFormat.height};
+    c.primary = newTarget("primary", screenFormat.width, screenFormat.height);
     c.primary->surface = c.backBuffer;
     c.backBuffer->AddRef();
     c.primary->hasDepth = 1;
@@ -267,7 +265,7 @@ void initDevice(GpuSystem* direct3d, void* mainWindow) {
     resetStateCache();
     checkDx(c.device->SetRenderTarget(c.backBuffer, c.depthBuffer), "SetRenderTarget FAILED", true);
     c.current = c.primary;
-    c.aspect = float(configValues.xres) / float(configValues.yres);
+    c.aspect = float(screenFormat.width) / float(screenFormat.height);
     setRenderState(D3DRS_ZENABLE, 1);
     logf("DCTX: init\n");
 }
@@ -302,6 +300,14 @@ void closeDeviceOnFatal() {
     GpuDevice* device = c.device;
     c.device = nullptr;
     device->Release();
+}
+
+int32_t screenWidth() {
+    return deviceContext.device ? screenFormat.width : configValues.xres;
+}
+
+int32_t screenHeight() {
+    return deviceContext.device ? screenFormat.height : configValues.yres;
 }
 
 bool hasDevice() {

@@ -38,10 +38,12 @@ struct DeviceSettings {
 };
 extern DeviceSettings deviceSettings;
 
-// Written by `initDevice`: the back-buffer format and its bits per pixel (16 or 32).
+// Written by `initDevice`: the back-buffer format, its bits per pixel (16 or 32) and the size
+// the device really runs at (the full-screen mode's, or the desktop's for a 0 x 0 request).
 struct ScreenFormat {
     D3DFORMAT format = D3DFMT_UNKNOWN;
     int32_t bitsPerPixel = 0;
+    int32_t width = 0, height = 0;
 };
 extern ScreenFormat screenFormat;
 
@@ -75,6 +77,10 @@ void closeDevice();
 // Fatal path: releases the device without touching pools or resources (may run half-built).
 void closeDeviceOnFatal();
 bool hasDevice();
+// The size of "primary": the device's, or the chosen configValues.xres x yres before a device
+// exists (a dry parse, the script check).
+int32_t screenWidth();
+int32_t screenHeight();
 
 GpuDevice* dxDevice();        // null before initDevice
 const D3DCAPS8& deviceCaps(); // caps of the device-type record the device runs on

@@ -4,6 +4,8 @@
 // "prefbpp", "gamma") and the launch dialog fill them in; the device, the value parsers
 // (numbers with an "x" or "y" suffix divide by the preferred resolution) and the main
 // loop read them. They live at the bottom of the program so that every layer can read them.
+// Run-time state is kept by its owners: the shell knows whether its window is active and
+// whether the user quit, the device the size it really runs at (gfx/device.h).
 #pragma once
 
 #include <cstdint>
@@ -21,8 +23,6 @@ struct ConfigValues {
     int32_t yres = 0;
     int32_t windowed = 0; // 1 = window, 0 = full screen
     int32_t loop = 0;     // 1 = start over at the end of the production
-    int32_t quit = 0;     // the user left the launch dialog without starting
-    int32_t active = 0;   // the demo window is the active window
     char tune[256] = {};  // music file name, lower-cased
 };
 

@@ -178,8 +178,6 @@ void Script::clearLists() {
     fadeList.clear();
     actionList.clear();
     runsOf.clear();
-    eventCursor = 0;
-    targetsCreated = false;
 }
 
 bool Script::parse(bool dryRun) {

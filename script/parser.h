@@ -6,7 +6,8 @@
 // resolved); `parse(false)` builds everything: render targets, viewports, effect instances
 // (created in the effect framework, effects/effect.h), macros, and the three lists the
 // timeline plays, sorted stably: events by time, fades by start, actions by z. The main loop
-// runs the build pass again when the production loops.
+// runs the build pass again when the production loops. What a parse read is never changed by
+// playing it: the timeline keeps its playback state in a runtime form (script/timeline.h).
 //
 // Before every timeline command the parser calls the message pump that the shell sets with
 // `setScriptMessagePump`, so the window stays responsive during long parses.
@@ -69,7 +70,6 @@ struct Fade {
     char property[64] = {};
     float from = 0, to = 0;
     float exponent = 1.0f;
-    int32_t active = 0;
 };
 
 struct Action {
@@ -134,21 +134,14 @@ class Script {
 
     const std::vector<GlobalSetting>& globals() const { return globalList; }
     const std::vector<TargetDecl>& targets() const { return targetList; }
-    std::vector<TargetDecl>& targets() { return targetList; }
     const std::vector<ViewportDecl>& viewports() const { return viewportList; }
-    std::vector<ViewportDecl>& viewports() { return viewportList; }
     const std::vector<EffectDecl>& effects() const { return effectList; }
     const std::vector<BindingDecl>& bindings() const { return bindingList; }
     const std::vector<MacroDecl>& macros() const { return macroList; }
     const std::vector<Event>& events() const { return eventList; }
-    std::vector<Fade>& fades() { return fadeList; }
     const std::vector<Fade>& fades() const { return fadeList; }
     const std::vector<Action>& actions() const { return actionList; }
     uint32_t demoEnd() const { return endOfDemo; }
-
-    // Playback state of the timeline (script/timeline.h); every parse resets it.
-    int32_t eventCursor = 0;     // first event not fired yet
-    bool targetsCreated = false; // viewports are in pixels
 
     ScriptReader& reader() { return textReader; }
     TimeExpressions& times() { return timeExpressions; }

@@ -2,8 +2,8 @@
 #include "script/reader.h"
 
 #include "data/stream.h"
-#include "effects/effect.h"
 #include "platform/log.h"
+#include "platform/values.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // Time expressions: the start, end and length forms and the position/time caches.
 #include "script/timeexpr.h"
 
-#include "effects/effect.h"
 #include "platform/music/music.h"
+#include "platform/values.h"
 
 #include <cmath>
 #include <cstdint>

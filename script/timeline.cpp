@@ -26,13 +26,15 @@ float scaledSize(float declared, int32_t screen) {
     return declared <= 8.0f ? declared * float(screen) : declared;
 }
 
-const char* instanceOf(const Script& script, int32_t effect) {
-    return script.effects()[size_t(effect)].instanceName;
+// Null until startTimeline has found the instances.
+EffectInstance* instanceAt(const Timeline& timeline, int32_t effect) {
+    return size_t(effect) < timeline.instances.size() ? timeline.instances[size_t(effect)]
+                                                      : nullptr;
 }
 
-void fireEvent(const Script& script, const Event& event) {
+void fireEvent(const Timeline& timeline, const Event& event) {
     if (event.effect < 0) fatal("terminated by script: '%s'", event.value);
-    setEffectProperty(instanceOf(script, event.effect), event.property, event.value);
+    setEffectProperty(instanceAt(timeline, event.effect), event.property, event.value);
 }
 
 // The fade's value at time u (start <= u <= end), or false when it has none there.
@@ -50,88 +52,103 @@ bool fadeValueAt(const Fade& fade, uint32_t u, double* value) {
     return std::isfinite(*value);
 }
 
-void applyFade(const Script& script, const Fade& fade, uint32_t u) {
+void applyFade(const Timeline& timeline, const Fade& fade, uint32_t u) {
     double value = 0;
     if (!fadeValueAt(fade, u, &value)) return;
     char text[128];
     snprintf(text, sizeof text, "%f", value);
-    setEffectProperty(instanceOf(script, fade.effect), fade.property, text);
+    setEffectProperty(instanceAt(timeline, fade.effect), fade.property, text);
 }
 
-void updateFades(Script& script, uint32_t now) {
-    for (Fade& fade : script.fades()) {
+void updateFades(Timeline& timeline, uint32_t now) {
+    const std::vector<Fade>& fades = timeline.script->fades();
+    for (size_t i = 0; i < fades.size(); ++i) {
+        const Fade& fade = fades[i];
         if (!before(fade.start, now)) break;
-        if (before(now, fade.end) || before(lastTickTime, fade.start)) fade.active = 1;
-        if (fade.active) applyFade(script, fade, before(fade.end, now) ? fade.end : now);
-        if (!before(now, fade.end)) fade.active = 0;
+        if (i >= timeline.fadeRunning.size()) break;
+        uint8_t& running = timeline.fadeRunning[i];
+        if (before(now, fade.end) || before(lastTickTime, fade.start)) running = 1;
+        if (running) applyFade(timeline, fade, before(fade.end, now) ? fade.end : now);
+        if (!before(now, fade.end)) running = 0;
     }
 }
 
-void fireDueEvents(Script& script, uint32_t now) {
-    const std::vector<Event>& events = script.events();
-    while (size_t(script.eventCursor) < events.size() &&
-           events[size_t(script.eventCursor)].time <= int32_t(now)) {
-        const Event& event = events[size_t(script.eventCursor)];
-        ++script.eventCursor;
+void fireDueEvents(Timeline& timeline, uint32_t now) {
+    const std::vector<Event>& events = timeline.script->events();
+    while (timeline.eventCursor < events.size() &&
+           events[timeline.eventCursor].time <= int32_t(now)) {
+        const Event& event = events[timeline.eventCursor];
+        ++timeline.eventCursor;
         // The initial settings belong to startTimeline.
-        if (event.time >= 0) fireEvent(script, event);
+        if (event.time >= 0) fireEvent(timeline, event);
     }
 }
 
-void renderActions(const Script& script, uint32_t now, uint32_t position) {
-    for (const Action& action : script.actions()) {
+void renderActions(const Timeline& timeline, uint32_t now, uint32_t position) {
+    for (const Action& action : timeline.script->actions()) {
         if (before(now, action.start) || !before(now, action.end)) continue;
-        const ViewportDecl& viewport = script.viewports()[size_t(action.viewport)];
-        selectRenderTarget(script.targets()[size_t(viewport.target)].name, false);
-        setViewport(truncToInt(viewport.x), truncToInt(viewport.y), truncToInt(viewport.width),
-                    truncToInt(viewport.height));
-        renderEffect(instanceOf(script, action.effect), now, position);
+        const TimelineViewport& viewport = timeline.viewports[size_t(action.viewport)];
+        setRenderTarget(viewport.target, false);
+        setViewport(viewport.x, viewport.y, viewport.width, viewport.height);
+        renderEffect(instanceAt(timeline, action.effect), now, position);
     }
 }
 
 } // namespace
 
-void createTargets(Script& script) {
-    if (script.targetsCreated) return;
-    script.targetsCreated = true;
-    for (TargetDecl& target : script.targets()) {
-        if (strcmp(target.name, "primary") == 0) continue;
-        target.width = scaledSize(target.width, configValues.xres);
-        target.height = scaledSize(target.height, configValues.yres);
-        int32_t width = truncToInt(target.width);
-        int32_t height = truncToInt(target.height);
-        logf("SCRP: adding target '%s' (%dx%d)\n", target.name, int(width), int(height));
-        createRenderTexture(width, height, target.name, true);
+void createTargets(Timeline& timeline, const Script& script) {
+    timeline.script = &script;
+    timeline.targets.clear();
+    timeline.viewports.clear();
+    std::vector<float> widths, heights; // of each target in pixels
+    for (const TargetDecl& target : script.targets()) {
+        bool primary = strcmp(target.name, "primary") == 0;
+        float width = primary ? float(screenWidth()) : scaledSize(target.width, screenWidth());
+        float height = primary ? float(screenHeight()) : scaledSize(target.height, screenHeight());
+        widths.push_back(width);
+        heights.push_back(height);
+        if (primary) {
+            timeline.targets.push_back(findRenderTarget("primary"));
+            continue;
+        }
+        int32_t w = truncToInt(width), h = truncToInt(height);
+        logf("SCRP: adding target '%s' (%dx%d)\n", target.name, int(w), int(h));
+        timeline.targets.push_back(createRenderTexture(w, h, target.name, true));
     }
-    for (ViewportDecl& viewport : script.viewports()) {
-        const TargetDecl& target = script.targets()[size_t(viewport.target)];
-        viewport.x *= target.width;
-        viewport.width *= target.width;
-        viewport.y *= target.height;
-        viewport.height *= target.height;
+    for (const ViewportDecl& viewport : script.viewports()) {
+        size_t target = size_t(viewport.target);
+        float w = widths[target], h = heights[target];
+        timeline.viewports.push_back(TimelineViewport{
+            timeline.targets[target], truncToInt(viewport.x * w), truncToInt(viewport.y * h),
+            truncToInt(viewport.width * w), truncToInt(viewport.height * h)});
     }
 }
 
-void startTimeline(Script& script, TimelineProgress progress) {
+void startTimeline(Timeline& timeline, TimelineProgress progress) {
+    const Script& script = *timeline.script;
+    timeline.instances.clear();
+    for (const EffectDecl& effect : script.effects())
+        timeline.instances.push_back(findEffectInstance(effect.instanceName));
+    timeline.fadeRunning.assign(script.fades().size(), 0);
     if (progress) progress(0, 1);
     const std::vector<Event>& events = script.events();
     int32_t total = 0;
     while (size_t(total) < events.size() && events[size_t(total)].time < 0)
         ++total;
     for (int32_t k = 0; k < total; ++k) {
-        fireEvent(script, events[size_t(k)]);
+        fireEvent(timeline, events[size_t(k)]);
         if (progress) progress(k + 1, total);
         pumpScriptMessages();
     }
-    script.eventCursor = total;
+    timeline.eventCursor = size_t(total);
 }
 
-bool tick(Script& script, uint32_t now, uint32_t position) {
-    updateFades(script, now);
-    fireDueEvents(script, now);
-    renderActions(script, now, position);
+bool tick(Timeline& timeline, uint32_t now, uint32_t position) {
+    updateFades(timeline, now);
+    fireDueEvents(timeline, now);
+    renderActions(timeline, now, position);
     lastTickTime = now;
-    return now < script.demoEnd();
+    return now < timeline.script->demoEnd();
 }
 
 uint32_t previousTickTime() {

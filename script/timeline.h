@@ -1,13 +1,19 @@
-// The timeline runtime: plays the lists that a build parse (script/parser.h) left in a
-// `Script`.
+// The timeline runtime: plays what a build parse (script/parser.h) read.
+//
+// The parse result (`Script`) is never changed by playing it. Everything playback needs is
+// kept in a `Timeline`, the script's runtime form: the render target of every declared
+// target, every viewport in pixels of its target, the effect instance of every declared
+// effect, which fades are running, and the next event to fire. It is built from the parse
+// result by `createTargets` and `startTimeline` and rebuilt the same way after a loop
+// re-parse, so the state of the timeline at any time follows from the parse result and the
+// times it was ticked at.
 //
 // Order of calls, from the main loop:
 //   script.parse(false);
-//   createTargets(script);            // render targets in pixels, viewports scaled to pixels
-//   startTimeline(script, progress);  // the "first" settings, with progress(done, total)
-//   while (tick(script, time, pos))   // fades, due events, running actions in z order
+//   createTargets(timeline, script); // render targets in pixels, viewports scaled to pixels
+//   startTimeline(timeline, progress); // the "first" settings, with progress(done, total)
+//   while (tick(timeline, time, pos))  // fades, due events, running actions in z order
 //       present();
-// After a loop re-parse the same three calls start the production again.
 //
 // `tick` applies every running fade (value formatted with "%f"), fires the events that have
 // fallen due (each exactly once, in time order, also when a skip jumped over several), then
@@ -20,22 +26,41 @@
 // are signed, the initial settings having time -1. Main thread only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 class Script;
+struct EffectInstance;
+struct RenderTarget;
 
 // Loading progress: called with (0, 1) first, then (k, total) after each initial setting.
 using TimelineProgress = void (*)(int32_t done, int32_t total);
 
-// Creates the declared render targets (sizes of 8.0 or less are multiples of the screen
-// size) and turns every viewport into pixels of its target. A second call on the same parse
-// does nothing.
-void createTargets(Script& script);
-// Applies the initial settings (progress may be null) and puts the event cursor on the first
-// timed event.
-void startTimeline(Script& script, TimelineProgress progress);
+// A declared viewport in pixels of its target.
+struct TimelineViewport {
+    RenderTarget* target = nullptr;
+    int32_t x = 0, y = 0, width = 0, height = 0;
+};
+
+struct Timeline {
+    const Script* script = nullptr;          // the parse result being played
+    std::vector<RenderTarget*> targets;      // by declared target
+    std::vector<TimelineViewport> viewports; // by declared viewport
+    std::vector<EffectInstance*> instances;  // by declared effect; null when not created
+    std::vector<uint8_t> fadeRunning;        // by fade: applied on the last tick
+    size_t eventCursor = 0;                  // first event not fired yet
+};
+
+// Makes the runtime form of a parse: creates the declared render targets (sizes of 8.0 or
+// less are multiples of the screen size; a target that exists is reused) and turns every
+// viewport into pixels of its target. Calling it again gives the same form.
+void createTargets(Timeline& timeline, const Script& script);
+// Finds the effect instances, applies the initial settings (progress may be null) and puts
+// the event cursor on the first timed event.
+void startTimeline(Timeline& timeline, TimelineProgress progress);
 // One frame at time `now` with the packed song position; false once the production has ended.
-bool tick(Script& script, uint32_t now, uint32_t position);
+bool tick(Timeline& timeline, uint32_t now, uint32_t position);
 
 // The time of the last tick (process-wide, kept across parses; 0 at start).
 uint32_t previousTickTime();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Configures and builds lux32 into build/ (Release with debug info, two jobs).
+# Configures and builds lux32 into build/ (Release with debug info, warnings as errors, two
+# jobs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUX_WERROR=ON "$@" >/dev/null
 cmake --build build -j2

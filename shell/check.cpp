@@ -7,6 +7,7 @@
 #include "platform/config.h"
 #include "platform/log.h"
 #include "platform/music/music.h"
+#include "platform/values.h"
 #include "script/parser.h"
 #include "script/preprocessor.h"
 #include "shell/subsystems.h"
@@ -88,6 +89,7 @@ void printTimeline(Script& script, FILE* out) {
 int runCheck(void (*applyConfigKey)(const char* key, const char* value)) {
     setErrorDialogEnabled(false);
     initFileSystem();
+    registerBuiltinEffectClasses();
 
     Preprocessor preprocessor;
     if (!preprocessor.run("script")) fatal("out of memory while reading the script\n");
@@ -116,6 +118,7 @@ int runCheck(void (*applyConfigKey)(const char* key, const char* value)) {
     tmxFree();
     tmxClose();
     destroyEffects();
+    closeEffectClasses();
     closeFileSystem();
     return 0;
 }

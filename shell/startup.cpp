@@ -1,7 +1,9 @@
 // Start-up, main loop and shutdown.
 //
 // Sections: configuration keys; the demo window and its events; start-up; demoInit;
-// demoMain and the frame loop; demoExit.
+// demoMain and the frame loop; demoExit. The order of the subsystems is the table of
+// shell/subsystems.cpp; this file holds what the table's window and launch rows do and the
+// demo's own steps.
 #include "shell/startup.h"
 
 #include "data/filesystem.h"
@@ -10,6 +12,7 @@
 #include "platform/config.h"
 #include "platform/log.h"
 #include "platform/music/music.h"
+#include "platform/values.h"
 #include "platform/window.h"
 #include "shell/input.h"
 #include "shell/subsystems.h"
@@ -25,11 +28,11 @@
 
 namespace {
 
-SoundSettings soundSettings;
 char titleBuffer[4096];
 constexpr const char kTitlePrefix[] = "Now playing: ";
 constexpr const char kWindowTitle[] = "Nordkessel Visual System";
 bool quitPosted = false;
+bool windowActive = false;              // the demo window is the active window
 constexpr int kDebugLoseDeviceKey = 67; // F9: lose the device, as a mode switch would
 bool exiting = false;
 bool offline = false;
@@ -98,12 +101,12 @@ namespace {
 void windowProcedure(const WindowEvent& event) {
     switch (event.type) {
     case WindowEvent::Activate:
-        configValues.active = 1;
+        windowActive = true;
         wakeInput();
         break;
     case WindowEvent::Deactivate:
         if (offline) break;
-        configValues.active = 0;
+        windowActive = false;
         if (!configValues.windowed) saveDeviceResources();
         break;
     case WindowEvent::Paint:
@@ -126,29 +129,19 @@ void windowProcedure(const WindowEvent& event) {
     }
 }
 
-void createWindow() {
-    bool windowed = configValues.windowed != 0;
-    if (!createDemoWindow(kWindowTitle, configValues.xres, configValues.yres, windowed, offline))
-        fatal("Cannot create demo window");
-    // A new window that is shown becomes the active one; a hidden offline window draws anyway.
-    configValues.active = 1;
-    logf("WNMN: output/focus window created\n");
+void waitForPlayback() {
+    while (tmxGetTime() < 0 || tmxGetClock() < 0) {
+        pumpMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
-void restoreScreenSaver() {
-    setScreenSaverEnabled(true);
-}
-
-// What the fatal path closes: the device, the music and the window.
-void closeForFatal() {
-    closeDeviceForFatal();
-    tmxClose();
-    destroyDemoWindow();
-}
+} // namespace
 
 // The choices the launch dialog makes, taken from the command line and the script's
-// preferred resolution until the dialog exists.
-void chooseDisplaySettings(const LaunchOptions& options) {
+// preferred resolution until the dialog exists (so there is no quit to choose yet).
+bool chooseLaunchSettings() {
+    const LaunchOptions& options = launchOptions;
     ConfigValues& c = configValues;
     c.windowed = options.fullscreen ? 0 : 1;
     if (options.windowWidth) {
@@ -163,16 +156,28 @@ void chooseDisplaySettings(const LaunchOptions& options) {
     }
     c.loop = options.loop ? 1 : 0;
     if (!c.windowed && !chooseFullScreenMode(c.xres, c.yres)) c.windowed = 1;
+    return true;
 }
 
-void waitForPlayback() {
-    while (tmxGetTime() < 0 || tmxGetClock() < 0) {
-        pumpMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+bool openDemoWindow() {
+    if (!initVideo()) fatal("Cannot create demo window");
+    bool windowed = configValues.windowed != 0;
+    if (!createDemoWindow(kWindowTitle, configValues.xres, configValues.yres, windowed, offline))
+        fatal("Cannot create demo window");
+    // A new window that is shown becomes the active one; a hidden offline window draws anyway.
+    windowActive = true;
+    logf("WNMN: output/focus window created\n");
+    return true;
 }
 
-} // namespace
+void closeDemoWindow() {
+    destroyDemoWindow();
+    closeVideo();
+}
+
+void closeDemoWindowOnFatal() {
+    destroyDemoWindow();
+}
 
 void pumpMessages() {
     WindowEvent event;
@@ -188,64 +193,13 @@ void pumpMessages() {
 
 int luxMain(const LaunchOptions& options) {
     offline = options.offline();
-    logf("WNMN: started logging\n");
-
-    logf("WNMN: base init\n");
-    initObjectSystem();
-    initFileSystem();
-
-    loadGraphicsLibrary();
-
-    readConfiguration(); // preprocess + dry parse + forEachGlobal(applyConfigKey)
-
-    tmxInit(&soundSettings);
-    soundSettings.noSound = offline ? 1 : 0;
-
-    enumerateDisplayAdapters();
-
-    chooseDisplaySettings(options);
-    if (configValues.quit) {
-        logf("WNMN: user selected quit\n");
-        destroyScript();
-        closeEffectClasses();
-        freeEnumeration();
-        closeFileSystem();
-        releaseScratchBuffers();
-        closeObjectSystem();
-        unloadGraphicsLibrary();
-        exit(0);
-    }
-
-    if (!initVideo()) fatal("Cannot create demo window");
-    createWindow();
-    setFatalCloseHandler(closeForFatal);
-
-    logf("WNMN: dx support init\n");
-    initGraphicsSupport();
-
-    if (!offline) {
-        setScreenSaverEnabled(false);
-        addExitCallback(restoreScreenSaver);
-    }
-
-    logf("WNMN: directx init\n");
-    initGraphicsDevice();
-    initInput();
-
-    logf("TMXL: init\n");
     if (offline) {
-        std::string wav = options.renderDir + "/audio.wav";
-        if (!tmxOfflineOpen(wav.c_str(), &soundSettings))
-            fatal("cannot write the offline audio file '%s'\n", wav.c_str());
         offlineFrom = secondsToTime(options.from);
         if (options.to >= 0) offlineTo = secondsToTime(options.to);
-    } else {
-        tmxOpen(demoWindowHandle(), &soundSettings);
     }
+    logf("WNMN: started logging\n");
 
-    logf("WNMN: demoInit()\n");
-    demoInit();
-    pumpMessages();
+    startSubsystems(); // through demoInit; returns only when the user did not quit
 
     logf("WNMN: demoMain()\n");
     demoMain();
@@ -302,10 +256,7 @@ void writeOfflineFrame(uint32_t time) {
 
 void restartPlayback() {
     tmxStop();
-    recreateEffects();
-    buildScript();
-    createScriptTargets();
-    startTimelineQuietly();
+    restartProduction();
     tmxPlay();
     waitForPlayback();
 }
@@ -341,7 +292,7 @@ void demoMain() {
 
     logf("MAIN: start mainloop\n");
     for (;;) {
-        if (!configValues.active) {
+        if (!windowActive) {
             pumpMessages();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
@@ -379,31 +330,7 @@ void demoExit() {
     if (exiting) _exit(1); // a close request while closing: nothing left to do safely
     exiting = true;
     logf("WNMN: demoExit()...\n");
-    destroyScript();
-
-    logf("WNMN: closing fx\n");
-    destroyEffects();
-    closeEffectClasses();
-
-    logf("WNMN: closing dx\n");
-    closeFontAndTexturePools();
-    tmxStop();
-    tmxFree();
-    if (offline) tmxOfflineClose();
-    tmxClose();
-    closeInput();
-    freeEnumeration();
-    closeGraphicsSupport();
-    closeGraphicsDevice();
-
-    logf("WNMN: closing support\n");
-    closeFileSystem();
-    releaseScratchBuffers();
-    closeObjectSystem();
-
-    destroyDemoWindow();
-    closeVideo();
-    unloadGraphicsLibrary();
+    closeSubsystems();
     logf("WNMN: normal exit\n");
     exit(0);
 }

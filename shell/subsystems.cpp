@@ -1,5 +1,5 @@
-// Glue between the start-up sequence and the subsystems, and the process-wide objects the
-// shell owns: the script with its preprocessor.
+// The table of subsystems in start-up order, the walks through it, and the production the
+// shell owns (script, preprocessor, timeline).
 #include "shell/subsystems.h"
 
 #include "data/filesystem.h"
@@ -17,18 +17,33 @@
 #include "script/parser.h"
 #include "script/preprocessor.h"
 #include "script/timeline.h"
+#include "shell/input.h"
+#include "shell/options.h"
 #include "shell/startup.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 namespace {
 
 Preprocessor* preprocessor = nullptr;
 Script* script = nullptr;
+Timeline timeline;
 GpuSystem* direct3d = nullptr; // owned here until the device takes it over
+SoundSettings soundSettings;
+int32_t startedRows = 0; // rows of the table whose init has run
 
 // Reads "script" through the file lookup into a new Script (the old one goes first).
+void destroyScript() {
+    timeline = Timeline{};
+    delete script;
+    script = nullptr;
+    delete preprocessor;
+    preprocessor = nullptr;
+}
+
 void loadScript() {
     destroyScript();
     preprocessor = new Preprocessor;
@@ -37,15 +52,185 @@ void loadScript() {
     script = new Script(preprocessor->output(), &preprocessor->sourceLines());
 }
 
-} // namespace
+// ---- Rows ----
 
-// --- script and effects --------------------------------------------------------------------
+// The 3D engine's object system has not landed; its place in the order is kept.
+bool initObjectSystem() {
+    return true;
+}
+void closeObjectSystem() {}
 
-void readConfiguration() {
+bool startFileLookup() {
+    initFileSystem();
+    return true;
+}
+
+bool loadGraphicsLibrary() {
+    direct3d = gpuCreate();
+    if (!direct3d) fatal("Unable to create DirectX Graphics 8 object");
+    return true;
+}
+
+void unloadGraphicsLibrary() {
+    if (direct3d) direct3d->Release();
+    direct3d = nullptr;
+}
+
+bool readConfiguration() {
     setScriptMessagePump(pumpMessages);
     loadScript();
     script->parse(true);
     script->forEachGlobal(applyConfigKey);
+    return true;
+}
+
+bool startMusicLibrary() {
+    tmxInit(&soundSettings);
+    soundSettings.noSound = launchOptions.offline() ? 1 : 0;
+    return true;
+}
+
+bool enumerateDisplayAdapters() {
+    enumerateAdapters(direct3d, nullptr);
+    return true;
+}
+
+bool initGraphicsSupport() {
+    resourceInit();
+    initGeometryCaches();
+    return true;
+}
+
+void restoreScreenSaver() {
+    setScreenSaverEnabled(true);
+}
+
+bool switchScreenSaverOff() {
+    if (launchOptions.offline()) return true;
+    setScreenSaverEnabled(false);
+    addExitCallback(restoreScreenSaver);
+    return true;
+}
+
+bool initGraphicsDevice() {
+    deviceSettings.pumpMessages = pumpMessages;
+    initDevice(direct3d, demoWindowHandle());
+    direct3d = nullptr; // the device owns the graphics object now; closeDevice releases it
+    return true;
+}
+
+bool startInput() {
+    initInput();
+    return true;
+}
+
+bool openMusicOutput() {
+    if (!launchOptions.offline()) {
+        tmxOpen(demoWindowHandle(), &soundSettings);
+        return true;
+    }
+    // The render folder is made, as every exporter does; an existing one is written into.
+    std::error_code error;
+    std::filesystem::create_directories(launchOptions.renderDir, error);
+    if (error)
+        fatal("cannot make the render folder '%s': %s\n", launchOptions.renderDir.c_str(),
+              error.message().c_str());
+    std::string wav = launchOptions.renderDir + "/audio.wav";
+    if (!tmxOfflineOpen(wav.c_str(), &soundSettings))
+        fatal("cannot write the offline audio file '%s'\n", wav.c_str());
+    return true;
+}
+
+void closeMusicOutput() {
+    tmxStop();
+    tmxFree();
+    if (launchOptions.offline()) tmxOfflineClose();
+    tmxClose();
+}
+
+bool registerEffectClasses() {
+    registerBuiltinEffectClasses();
+    return true;
+}
+
+void closeEffects() {
+    destroyEffects();
+    closeEffectClasses();
+}
+
+bool runDemoInit() {
+    demoInit();
+    pumpMessages();
+    return true;
+}
+
+// Start-up order. Every way out walks it backward, so a row closes after every row that
+// started later. `closeDevice` also closes the resource manager and geometry caches, so the
+// device is closed by the row that opened those: the texture and font pools between them
+// hold device objects and close first.
+const Subsystem kTable[] = {
+    {"object system", "WNMN: base init\n", initObjectSystem, closeObjectSystem, nullptr, nullptr},
+    {"scratch buffers", nullptr, nullptr, freeScratchBuffers, nullptr, nullptr},
+    {"file lookup", nullptr, startFileLookup, closeFileSystem, "WNMN: closing support\n", nullptr},
+    {"graphics library", nullptr, loadGraphicsLibrary, unloadGraphicsLibrary, nullptr, nullptr},
+    {"configuration", nullptr, readConfiguration, destroyScript, nullptr, nullptr},
+    {"music library", nullptr, startMusicLibrary, nullptr, nullptr, nullptr},
+    {"enumeration", nullptr, enumerateDisplayAdapters, freeAdapters, nullptr, nullptr},
+    {"launch dialog", nullptr, chooseLaunchSettings, nullptr, nullptr, nullptr},
+    {"demo window", nullptr, openDemoWindow, closeDemoWindow, nullptr, closeDemoWindowOnFatal},
+    {"graphics support", "WNMN: dx support init\n", initGraphicsSupport, closeDevice, nullptr,
+     nullptr},
+    {"screen saver", nullptr, switchScreenSaverOff, nullptr, nullptr, nullptr},
+    {"device", "WNMN: directx init\n", initGraphicsDevice, nullptr, nullptr, closeDeviceOnFatal},
+    {"input", nullptr, startInput, closeInput, nullptr, nullptr},
+    {"music output", "TMXL: init\n", openMusicOutput, closeMusicOutput, "WNMN: closing dx\n",
+     tmxClose},
+    {"effects", nullptr, registerEffectClasses, closeEffects, "WNMN: closing fx\n", nullptr},
+    {"production", "WNMN: demoInit()\n", runDemoInit, destroyScript, nullptr, nullptr},
+};
+constexpr int32_t kRows = int32_t(sizeof kTable / sizeof kTable[0]);
+
+void closeRows(bool withLogs) {
+    while (startedRows > 0) {
+        const Subsystem& row = kTable[--startedRows];
+        if (withLogs && row.closeLog) logf("%s", row.closeLog);
+        if (row.close) row.close();
+    }
+}
+
+} // namespace
+
+void startSubsystems() {
+    setFatalCloseHandler(closeSubsystemsOnFatal);
+    for (const Subsystem& row : kTable) {
+        if (row.initLog) logf("%s", row.initLog);
+        ++startedRows; // a row that fails half-way is closed on the fatal path too
+        if (!row.init || row.init()) continue;
+        --startedRows;
+        logf("WNMN: user selected quit\n");
+        closeRows(false);
+        exit(0);
+    }
+}
+
+void closeSubsystems() {
+    closeRows(true);
+}
+
+void closeSubsystemsOnFatal() {
+    for (int32_t row = startedRows - 1; row >= 0; --row)
+        if (kTable[row].closeOnFatal) kTable[row].closeOnFatal();
+}
+
+const Subsystem* subsystemTable(int32_t* count) {
+    if (count) *count = kRows;
+    return kTable;
+}
+
+// ---- The production ----
+
+void createMusicControlEffect() {
+    createEffect("tmx", "tmxcontrol");
 }
 
 void rereadConfiguration() {
@@ -55,17 +240,6 @@ void rereadConfiguration() {
 void buildScript() {
     if (!script) loadScript();
     script->parse(false);
-}
-
-void destroyScript() {
-    delete script;
-    script = nullptr;
-    delete preprocessor;
-    preprocessor = nullptr;
-}
-
-void createMusicControlEffect() {
-    createEffect("tmx", "tmxcontrol");
 }
 
 void loadTune() {
@@ -84,25 +258,29 @@ void loadTune() {
               tmxLoadError(), configValues.tune, result);
 }
 
-// --- graphics ------------------------------------------------------------------------------
-
-void loadGraphicsLibrary() {
-    direct3d = gpuCreate();
-    if (!direct3d) fatal("Unable to create DirectX Graphics 8 object");
+void createScriptTargets() {
+    createTargets(timeline, *script);
 }
 
-void unloadGraphicsLibrary() {
-    if (direct3d) direct3d->Release();
-    direct3d = nullptr;
+void startTimelineWithProgress() {
+    startTimeline(timeline, nullptr);
 }
 
-void enumerateDisplayAdapters() {
-    enumerateAdapters(direct3d, nullptr);
+void restartProduction() {
+    recreateEffects();
+    buildScript();
+    createTargets(timeline, *script);
+    startTimeline(timeline, nullptr);
 }
 
-void freeEnumeration() {
-    freeAdapters();
+bool tickTimeline(uint32_t time, uint32_t position) {
+    return tick(timeline, time, position);
 }
+
+// The loading screen's fonts have not landed; the step keeps its place.
+void releaseLoadingFonts() {}
+
+// ---- The device ----
 
 bool chooseFullScreenMode(int32_t width, int32_t height) {
     AdapterInfo* adapter = adapterInfo(deviceSettings.adapter);
@@ -124,34 +302,6 @@ bool chooseFullScreenMode(int32_t width, int32_t height) {
     return false;
 }
 
-void initGraphicsSupport() {
-    resourceInit();
-    initGeometryCaches();
-}
-
-void closeGraphicsSupport() {
-    closeGeometryCaches();
-    resourceClose();
-}
-
-void initGraphicsDevice() {
-    deviceSettings.pumpMessages = pumpMessages;
-    initDevice(direct3d, demoWindowHandle());
-    direct3d = nullptr; // the device owns the graphics object now; closeDevice releases it
-}
-
-void closeGraphicsDevice() {
-    closeDevice();
-}
-
-void closeDeviceForFatal() {
-    closeDeviceOnFatal();
-}
-
-void releaseScratchBuffers() {
-    freeScratchBuffers();
-}
-
 void presentFrame() {
     if (hasDevice()) present();
 }
@@ -170,24 +320,6 @@ void writeFrame(const char* folder, uint64_t frame) {
     char path[4096];
     snprintf(path, sizeof path, "%s/frame%06llu.png", folder, (unsigned long long)frame);
     if (!captureFrame(path, true)) fatal("cannot write the frame '%s'\n", path);
-}
-
-// --- timeline --------------------------------------------------------------------------------
-
-void createScriptTargets() {
-    createTargets(*script);
-}
-
-void startTimelineWithProgress() {
-    startTimeline(*script, nullptr);
-}
-
-void startTimelineQuietly() {
-    startTimeline(*script, nullptr);
-}
-
-bool tickTimeline(uint32_t time, uint32_t position) {
-    return tick(*script, time, position);
 }
 
 void simulateDeviceLoss() {

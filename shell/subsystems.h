@@ -1,42 +1,62 @@
-// The calls start-up, the frame loop and shutdown make into the other subsystems, in the
-// words of the start-up sequence. Each one forwards to the subsystem that does the work;
-// keeping them in one place lets the sequence in startup.cpp read as the order it is.
+// The subsystems in their start-up order, and the ways through them.
+//
+// One table (shell/subsystems.cpp) lists every subsystem once, in start-up order, as
+// {name, init log line, init, close, close log line, closeOnFatal}. Start-up runs it forward
+// (`startSubsystems`); each way out runs backward through what has started: `demoExit` all of
+// it with its phase lines ("WNMN: closing fx" ...), the launch dialog's quit path from the
+// dialog down, the fatal path only the rows with a fatal close (device, music, window).
+// Adding a subsystem is adding its row.
+//
+// The shell also owns the production being played here: the script with its preprocessor
+// and the timeline's runtime form, which the frame loop reaches through the calls below.
 #pragma once
 
 #include <cstdint>
 
-void initObjectSystem();
-void closeObjectSystem();
+struct Subsystem {
+    const char* name = nullptr;
+    const char* initLog = nullptr;  // logged before init, or null
+    bool (*init)() = nullptr;       // false: the user chose to quit (launch dialog)
+    void (*close)() = nullptr;      // orderly close, or null
+    const char* closeLog = nullptr; // logged by demoExit before this row closes, or null
+    void (*closeOnFatal)() = nullptr;
+};
 
-void loadGraphicsLibrary(); // fatal when the graphics layer cannot start
-void unloadGraphicsLibrary();
-void enumerateDisplayAdapters();
-void freeEnumeration();
-// The display mode of a full-screen run: the kept mode of the requested size; false (and
-// a warning) when the adapter offers none, and the run goes windowed.
-bool chooseFullScreenMode(int32_t width, int32_t height);
-void initGraphicsSupport();  // resource manager, geometry caches, textures, pools
-void closeGraphicsSupport(); // geometry caches and resource manager
-void closeFontAndTexturePools();
-void initGraphicsDevice();
-void closeGraphicsDevice();
-void closeDeviceForFatal();
-void releaseScratchBuffers();
+// Runs every row's init in order. When a row answers false (the user quit the launch
+// dialog), logs "WNMN: user selected quit", closes what started and exits with status 0.
+void startSubsystems();
+// demoExit: closes every started row, last first, with the close log lines.
+void closeSubsystems();
+// The fatal path: the fatal closes of the started rows, last first.
+void closeSubsystemsOnFatal();
+// The table, for tests and tools; count receives its length.
+const Subsystem* subsystemTable(int32_t* count);
+
+// ---- The production (main thread) ----
+void createScriptTargets();
+void startTimelineWithProgress();
+void restartProduction(); // the loop option: effects recreated, build parse, targets, timeline
+bool tickTimeline(uint32_t time, uint32_t position); // false at the production's end
+void releaseLoadingFonts();
+
+// ---- The device, for the frame loop and the window procedure ----
 void presentFrame();
 void clearAndPresentOnce();
 void simulateDeviceLoss();  // debug key: the device reports lost until present resets it
 void saveDeviceResources(); // full screen lost the focus
 void writeFrame(const char* folder, uint64_t frame); // offline: the presented frame as PNG
+// The display mode of a full-screen run: the kept mode of the requested size; false (and
+// a warning) when the adapter offers none, and the run goes windowed.
+bool chooseFullScreenMode(int32_t width, int32_t height);
 
-void readConfiguration();   // preprocess "script", dry parse, apply the configuration keys
-void rereadConfiguration(); // the same again after the preferred archive is chosen
-void buildScript();         // the build parse: effect instances and the timeline
-void destroyScript();
+// ---- The steps of demoInit ----
 void createMusicControlEffect();
-void loadTune(); // the tune named by the "tune" setting into the music player (fatal on errors)
+void rereadConfiguration(); // the script read again after the preferred archive is chosen
+void loadTune();    // the tune named by the "tune" setting into the music player (fatal on errors)
+void buildScript(); // the build parse: effect instances and the timeline's lists
 
-void createScriptTargets();
-void startTimelineWithProgress();
-void startTimelineQuietly();
-void releaseLoadingFonts();
-bool tickTimeline(uint32_t time, uint32_t position); // false at the production's end
+// ---- Rows whose work lives in startup.cpp (the window and the launch choices) ----
+bool chooseLaunchSettings(); // false: the user quit
+bool openDemoWindow();
+void closeDemoWindow();
+void closeDemoWindowOnFatal();

@@ -15,6 +15,7 @@
 #include "platform/music/music.h"
 #include "script/parser.h"
 #include "script/preprocessor.h"
+#include "tests/effects/builtin_classes.h"
 
 #include <cstdio>
 #include <fstream>

@@ -14,6 +14,7 @@
 #include "effects/effect.h"
 #include "script/parser.h"
 #include "script/timeline.h"
+#include "tests/effects/builtin_classes.h"
 #include "tests/script/headless_device.h"
 #include "tests/script/timeline_scene.h"
 
@@ -47,6 +48,7 @@ struct Session {
     bool deviceUp = false;
     std::unique_ptr<Script> script;
     std::unique_ptr<Script> busyScript;
+    Timeline timeline, busyTimeline;
 };
 Session theSession;
 
@@ -69,15 +71,15 @@ bool deviceAt(ScreenSize size) {
     return theSession.deviceUp;
 }
 
-Script& timelineScene() {
+Timeline& timelineScene() {
     if (!theSession.script) {
         theSession.script =
             std::make_unique<Script>(kTimelineScene, int32_t(strlen(kTimelineScene)), nullptr);
         theSession.script->parse(false);
-        createTargets(*theSession.script);
-        startTimeline(*theSession.script, nullptr);
+        createTargets(theSession.timeline, *theSession.script);
+        startTimeline(theSession.timeline, nullptr);
     }
-    return *theSession.script;
+    return theSession.timeline;
 }
 
 // An effect that draws nothing, so that only the timeline's own work is measured.
@@ -109,7 +111,7 @@ std::string busyScriptText() {
     return text;
 }
 
-Script& busyScene() {
+Timeline& busyScene() {
     if (!theSession.busyScript) {
         static bool registered = false;
         if (!registered) registerEffectClass(idleEffectClass);
@@ -118,10 +120,10 @@ Script& busyScene() {
         theSession.busyScript =
             std::make_unique<Script>(text.c_str(), int32_t(text.size()), nullptr);
         theSession.busyScript->parse(false);
-        createTargets(*theSession.busyScript);
-        startTimeline(*theSession.busyScript, nullptr);
+        createTargets(theSession.busyTimeline, *theSession.busyScript);
+        startTimeline(theSession.busyTimeline, nullptr);
     }
-    return *theSession.busyScript;
+    return theSession.busyTimeline;
 }
 
 // Runs frame(k) then present() once per iteration, after a few frames of warm-up, and counts
@@ -169,7 +171,7 @@ void registerBenchmarks(ScreenSize size) {
                 state.SkipWithError("no video driver");
                 return;
             }
-            Script& script = timelineScene();
+            Timeline& script = timelineScene();
             // The frames walk through the whole scene, so every layer is drawn in its turn.
             measure(state, [&](int k) {
                 tick(script, uint32_t(uint64_t(k % kFrames) * kSceneLength / kFrames), 0);
@@ -182,23 +184,26 @@ void registerBenchmarks(ScreenSize size) {
 // CPU time of tick alone per frame; each iteration is one frame of the walk through the busy
 // production, presented outside the timed span.
 void registerTimelineCpuBenchmark() {
-    benchmark::RegisterBenchmark("timeline_cpu/500x2000", [](benchmark::State& state) {
-        if (!deviceAt({640, 480})) {
-            state.SkipWithError("no video driver");
-            return;
-        }
-        Script& script = busyScene();
-        int k = 0;
-        for (auto _ : state) {
-            uint32_t now = uint32_t(uint64_t(k % kBusyFrames) * kBusySeconds * 65536 / kBusyFrames);
-            ++k;
-            auto begin = std::chrono::steady_clock::now();
-            tick(script, now, 0);
-            auto end = std::chrono::steady_clock::now();
-            state.SetIterationTime(std::chrono::duration<double>(end - begin).count());
-            present();
-        }
-    })
+    benchmark::RegisterBenchmark(
+        "timeline_cpu/500x2000",
+        [](benchmark::State& state) {
+            if (!deviceAt({640, 480})) {
+                state.SkipWithError("no video driver");
+                return;
+            }
+            Timeline& script = busyScene();
+            int k = 0;
+            for (auto _ : state) {
+                uint32_t now =
+                    uint32_t(uint64_t(k % kBusyFrames) * kBusySeconds * 65536 / kBusyFrames);
+                ++k;
+                auto begin = std::chrono::steady_clock::now();
+                tick(script, now, 0);
+                auto end = std::chrono::steady_clock::now();
+                state.SetIterationTime(std::chrono::duration<double>(end - begin).count());
+                present();
+            }
+        })
         ->Iterations(kBusyFrames)
         ->UseManualTime();
 }

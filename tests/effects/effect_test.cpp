@@ -1,4 +1,5 @@
 #include "effects/effect.h"
+#include "tests/effects/builtin_classes.h"
 
 #include "../script/script_test_support.h"
 #include "platform/config.h"

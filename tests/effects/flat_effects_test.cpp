@@ -1,5 +1,6 @@
 // "clear" and "fade" drawn on a headless device: what they cover and with which colour.
 #include "effects/effect.h"
+#include "tests/effects/builtin_classes.h"
 #include "tests/script/headless_device.h"
 
 #include <gtest/gtest.h>

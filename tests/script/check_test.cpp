@@ -4,6 +4,7 @@
 #include "platform/config.h"
 #include "platform/music/music.h"
 #include "script_test_support.h"
+#include "tests/effects/builtin_classes.h"
 
 #include <gtest/gtest.h>
 

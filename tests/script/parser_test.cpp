@@ -6,6 +6,7 @@
 #include "platform/music/music.h"
 #include "script/preprocessor.h"
 #include "script_test_support.h"
+#include "tests/effects/builtin_classes.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 #include "headless_device.h"
 #include "script/parser.h"
 #include "script/timeline.h"
+#include "tests/effects/builtin_classes.h"
 #include "timeline_scene.h"
 
 #include <gtest/gtest.h>
@@ -118,12 +119,13 @@ TEST(TimelineGolden, sceneFramesMatchTheReviewedPictures) {
     {
         Script script(kTimelineScene, int32_t(strlen(kTimelineScene)), nullptr);
         ASSERT_TRUE(script.parse(false));
-        createTargets(script);
-        startTimeline(script, nullptr);
+        Timeline timeline;
+        createTargets(timeline, script);
+        startTimeline(timeline, nullptr);
         std::vector<Picture> screens;
         Picture texture;
         for (double seconds : kSceneFrames) {
-            EXPECT_TRUE(tick(script, uint32_t(seconds * 65536), 0));
+            EXPECT_TRUE(tick(timeline, uint32_t(seconds * 65536), 0));
             screens.push_back(readPicture(findRenderTarget("primary")->surface));
             if (seconds == kSceneFrames[0]) {
                 GpuSurface* surface = renderTargetSurface(findRenderTarget("half"));
@@ -133,7 +135,7 @@ TEST(TimelineGolden, sceneFramesMatchTheReviewedPictures) {
             }
             present();
         }
-        EXPECT_FALSE(tick(script, 4 * 65536, 0));
+        EXPECT_FALSE(tick(timeline, 4 * 65536, 0));
 
         // 0.5 s: red left half, grey right half, yellow at a quarter over the middle.
         const uint32_t grey = 0x202020, red = 0xc02020, blue = 0x2040c0, yellow = 0xffff00;
@@ -176,12 +178,13 @@ TEST(TimelineGolden, framesAfterASimulatedDeviceLossMatchThePictures) {
     {
         Script script(kTimelineScene, int32_t(strlen(kTimelineScene)), nullptr);
         ASSERT_TRUE(script.parse(false));
-        createTargets(script);
-        startTimeline(script, nullptr);
+        Timeline timeline;
+        createTargets(timeline, script);
+        startTimeline(timeline, nullptr);
         const char* names[] = {"screen_0500", "screen_1500", "screen_2500", "screen_3500"};
         deviceSettings.pumpMessages = [] { ++pumpsWhileLost; };
         for (size_t i = 0; i < std::size(kSceneFrames); ++i) {
-            EXPECT_TRUE(tick(script, uint32_t(kSceneFrames[i] * 65536), 0));
+            EXPECT_TRUE(tick(timeline, uint32_t(kSceneFrames[i] * 65536), 0));
             checkOrUpdate(names[i], readPicture(findRenderTarget("primary")->surface));
             if (i == 0) dxDevice()->SimulateDeviceLoss(2);
             present();

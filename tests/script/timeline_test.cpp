@@ -5,6 +5,7 @@
 #include "platform/music/music.h"
 #include "script/parser.h"
 #include "script_test_support.h"
+#include "tests/effects/builtin_classes.h"
 
 #include <gtest/gtest.h>
 
@@ -62,13 +63,13 @@ class TimelineTest : public testing::Test {
         destroyEffects();
     }
 
-    Script& build(const std::string& text) {
+    Timeline& build(const std::string& text) {
         script = std::make_unique<Script>(text.data(), int32_t(text.size()), nullptr);
         EXPECT_TRUE(script->parse(false)) << text;
-        createTargets(*script);
-        startTimeline(*script, nullptr);
+        createTargets(timeline, *script);
+        startTimeline(timeline, nullptr);
         probeCalls.clear();
-        return *script;
+        return timeline;
     }
     static const Effect* effectOf(const char* instance) {
         EffectInstance* entry = findEffectInstance(instance);
@@ -89,15 +90,16 @@ class TimelineTest : public testing::Test {
     }
 
     std::unique_ptr<Script> script;
+    Timeline timeline;
 };
 
 using Calls = std::vector<std::string>;
 
 TEST_F(TimelineTest, fadeMiddleFollowsTheCurveExponent) {
-    Script& s = build("effect p is probe demo "
-                      "at second 0 fade p.linear from 0 to 1 for 2 seconds "
-                      "and fade p.square from 0 to 1 curve 20 for 2 seconds "
-                      "and fade p.down from 4 to 2 curve 5 for 2 seconds and start p enddemo");
+    Timeline& s = build("effect p is probe demo "
+                        "at second 0 fade p.linear from 0 to 1 for 2 seconds "
+                        "and fade p.square from 0 to 1 curve 20 for 2 seconds "
+                        "and fade p.down from 4 to 2 curve 5 for 2 seconds and start p enddemo");
     tick(s, sec(1), 0);
     // (1/2)^0.5 of the way from 4 down to 2.
     EXPECT_EQ(callsOf("p"),
@@ -105,8 +107,8 @@ TEST_F(TimelineTest, fadeMiddleFollowsTheCurveExponent) {
 }
 
 TEST_F(TimelineTest, fadeWaitsForTheFrameAfterItsStartAndStopsAfterItsEnd) {
-    Script& s = build("effect p is probe demo at second 1 fade p.v from 0 to 1 for 2 seconds "
-                      "at second 0 start p enddemo");
+    Timeline& s = build("effect p is probe demo at second 1 fade p.v from 0 to 1 for 2 seconds "
+                        "at second 0 start p enddemo");
     tick(s, sec(1), 0);
     EXPECT_EQ(callsOf("p"), (Calls{"render"}));
     probeCalls.clear();
@@ -117,8 +119,8 @@ TEST_F(TimelineTest, fadeWaitsForTheFrameAfterItsStartAndStopsAfterItsEnd) {
 }
 
 TEST_F(TimelineTest, fadeBetweenTwoFramesIsAppliedOnceAtItsEndValue) {
-    Script& s = build("effect p is probe demo at second 1 fade p.v from 2 to 6 for 1 seconds "
-                      "and fade p.jump from 0 to 7 at second 0 start p enddemo");
+    Timeline& s = build("effect p is probe demo at second 1 fade p.v from 2 to 6 for 1 seconds "
+                        "and fade p.jump from 0 to 7 at second 0 start p enddemo");
     tick(s, sec(0.5), 0);
     tick(s, sec(3), 0);
     tick(s, sec(4), 0);
@@ -127,8 +129,8 @@ TEST_F(TimelineTest, fadeBetweenTwoFramesIsAppliedOnceAtItsEndValue) {
 }
 
 TEST_F(TimelineTest, actionEndingNowIsNotDrawnAndStartingNowIs) {
-    Script& s = build("effect a is probe effect b is probe demo at second 1 start a "
-                      "for 1 seconds at second 2 start b enddemo");
+    Timeline& s = build("effect a is probe effect b is probe demo at second 1 start a "
+                        "for 1 seconds at second 2 start b enddemo");
     tick(s, sec(0.5), 0);
     EXPECT_EQ(allCalls(), Calls{});
     tick(s, sec(1), 0);
@@ -140,8 +142,8 @@ TEST_F(TimelineTest, actionEndingNowIsNotDrawnAndStartingNowIs) {
 }
 
 TEST_F(TimelineTest, eventsJumpedOverFireInTimeOrderOnce) {
-    Script& s = build("effect p is probe demo at second 3 set p.c to 3 at second 1 set p.a to 1 "
-                      "and set p.b to 2 at second 5 set p.d to 4 at second 0 start p enddemo");
+    Timeline& s = build("effect p is probe demo at second 3 set p.c to 3 at second 1 set p.a to 1 "
+                        "and set p.b to 2 at second 5 set p.d to 4 at second 0 start p enddemo");
     tick(s, sec(0.5), 0);
     tick(s, sec(4), 0); // a skip over three events
     tick(s, sec(2), 0); // a skip back fires nothing again
@@ -151,16 +153,45 @@ TEST_F(TimelineTest, eventsJumpedOverFireInTimeOrderOnce) {
 }
 
 TEST_F(TimelineTest, eventAtTheTimeOfARunningFadeHasTheLastWord) {
-    Script& s = build("effect p is probe demo at second 0 fade p.v from 0 to 1 for 4 seconds "
-                      "at second 2 set p.v to 9 at second 0 start p enddemo");
+    Timeline& s = build("effect p is probe demo at second 0 fade p.v from 0 to 1 for 4 seconds "
+                        "at second 2 set p.v to 9 at second 0 start p enddemo");
     tick(s, sec(2), 0);
     EXPECT_EQ(callsOf("p"), (Calls{"v=0.500000", "v=9", "render"}));
 }
 
+// Playing never changes the parse result: a second runtime form of the same parse (a loop
+// restart, a seek) plays exactly what the first did, viewports and fades included.
+TEST_F(TimelineTest, aParseResultPlaysTheSameFromEveryRuntimeForm) {
+    Timeline& first = build("rendertarget half 0.5 0.5 viewport v 0.25 0.5 0.5 0.25 target half "
+                            "effect p is probe demo first set p.a to 1 "
+                            "at second 0 start p vp v and fade p.f from 0 to 1 for 2 seconds "
+                            "at second 1 set p.b to 2 enddemo");
+    auto play = [&](Timeline& timeline) {
+        std::vector<std::string> seen;
+        for (double t : {0.5, 1.0, 2.5}) {
+            probeCalls.clear();
+            tick(timeline, sec(t), 0);
+            for (const ProbeCall& call : probeCalls)
+                seen.push_back(
+                    call.what + " " + call.target + " " + std::to_string(call.viewport.left) + "," +
+                    std::to_string(call.viewport.top) + " " + std::to_string(call.viewport.width) +
+                    "x" + std::to_string(call.viewport.height));
+        }
+        return seen;
+    };
+    std::vector<std::string> once = play(first);
+    Timeline second;
+    createTargets(second, *script);
+    startTimeline(second, nullptr);
+    EXPECT_EQ(play(second), once);
+    // 160 x 120 screen: the target is 80 x 60, the viewport a quarter of it at (20, 30).
+    EXPECT_EQ(once.back(), "render half 20,30 40x15");
+}
+
 TEST_F(TimelineTest, actionsDrawInZOrderThenScriptOrder) {
-    Script& s = build("effect a is probe effect b is probe effect c is probe effect d is probe "
-                      "demo at second 0 start a z 5 and start b z -1 and start c and start d z 5 "
-                      "enddemo");
+    Timeline& s = build("effect a is probe effect b is probe effect c is probe effect d is probe "
+                        "demo at second 0 start a z 5 and start b z -1 and start c and start d z 5 "
+                        "enddemo");
     tick(s, sec(1), 0);
     ASSERT_EQ(probeCalls.size(), 4u);
     EXPECT_EQ(probeCalls[0].effect, effectOf("b"));
@@ -171,14 +202,14 @@ TEST_F(TimelineTest, actionsDrawInZOrderThenScriptOrder) {
 
 TEST_F(TimelineTest, targetsAndViewportsBecomePixels) {
     logSetFile("targets.txt");
-    Script& s = build("rendertarget small 0.5 0.25 rendertarget big 200 100 "
-                      "viewport inner 0.25 0.5 0.5 0.5 target small "
-                      "viewport wide 0.1 0.1 0.5 0.5 target big "
-                      "viewport part 0.5 0 0.5 1 "
-                      "effect a is probe effect b is probe effect c is probe effect d is probe "
-                      "demo at second 0 start a vp inner and start b vp wide and start c vp part "
-                      "and start d enddemo");
-    createTargets(s); // a second call changes nothing
+    Timeline& s = build("rendertarget small 0.5 0.25 rendertarget big 200 100 "
+                        "viewport inner 0.25 0.5 0.5 0.5 target small "
+                        "viewport wide 0.1 0.1 0.5 0.5 target big "
+                        "viewport part 0.5 0 0.5 1 "
+                        "effect a is probe effect b is probe effect c is probe effect d is probe "
+                        "demo at second 0 start a vp inner and start b vp wide and start c vp part "
+                        "and start d enddemo");
+    createTargets(s, *script); // the parse is unchanged, so a second build gives the same
     tick(s, sec(1), 0);
     ASSERT_NE(findRenderTarget("small"), nullptr);
     EXPECT_EQ(findRenderTarget("small")->width, 80);
@@ -213,21 +244,21 @@ TEST_F(TimelineTest, initialSettingsRunWithProgressBeforeTheFirstFrame) {
                        "at second 0 set p.c to 3 and start p enddemo";
     script = std::make_unique<Script>(text.data(), int32_t(text.size()), nullptr);
     ASSERT_TRUE(script->parse(false));
-    createTargets(*script);
-    startTimeline(*script, [](int32_t done, int32_t total) { reports.push_back({done, total}); });
+    createTargets(timeline, *script);
+    startTimeline(timeline, [](int32_t done, int32_t total) { reports.push_back({done, total}); });
     EXPECT_EQ(callsOf("p"), (Calls{"a=1", "b=2"}));
     EXPECT_EQ(reports, (std::vector<std::pair<int32_t, int32_t>>{{0, 1}, {1, 2}, {2, 2}}));
     probeCalls.clear();
-    tick(*script, 0, 0);
+    tick(timeline, 0, 0);
     EXPECT_EQ(callsOf("p"), (Calls{"c=3", "render"}));
 }
 
 TEST_F(TimelineTest, endsOnTheFirstFrameAtOrPastStopdemo) {
-    Script& s = build("effect p is probe demo at second 0 start p at second 3 stopdemo enddemo");
+    Timeline& s = build("effect p is probe demo at second 0 start p at second 3 stopdemo enddemo");
     EXPECT_TRUE(tick(s, sec(2.9), 0));
     EXPECT_FALSE(tick(s, sec(3), 0));
     EXPECT_EQ(previousTickTime(), sec(3));
-    Script& forever = build("effect p is probe demo at second 0 start p enddemo");
+    Timeline& forever = build("effect p is probe demo at second 0 start p enddemo");
     EXPECT_TRUE(tick(forever, sec(30000), 0));
 }
 
@@ -235,9 +266,10 @@ TEST_F(TimelineTest, dieStopsTheProgramOnTheFirstFrameAtItsTime) {
     std::string text = "effect p is probe demo at second 0 start p at second 10 die \"so long\" "
                        "enddemo";
     auto playUntil = [&](uint32_t last) {
-        Script s(text.data(), int32_t(text.size()), nullptr);
-        s.parse(false);
-        createTargets(s);
+        Script parsed(text.data(), int32_t(text.size()), nullptr);
+        parsed.parse(false);
+        Timeline s;
+        createTargets(s, parsed);
         startTimeline(s, nullptr);
         tick(s, sec(9.99), 0);
         tick(s, last, 0);
@@ -260,8 +292,8 @@ TEST_F(TimelineTest, followsTheMusicClockAndEndsAtTheSongPosition) {
     std::ifstream in(std::string(LUX_TEST_DATA) + "/dali.xm", std::ios::binary);
     std::vector<char> tune((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_EQ(tmxLoadMem(tune.data(), uint32_t(tune.size()), kTuneXm), 0);
-    Script& s = build("effect p is probe demo runs until order 1 row 8 "
-                      "at order 1 set p.reached to 1 at second 0 start p enddemo");
+    Timeline& s = build("effect p is probe demo runs until order 1 row 8 "
+                        "at order 1 set p.reached to 1 at second 0 start p enddemo");
     const uint32_t orderOne = uint32_t(tmxPositionToTime(1, 0, 0));
     const uint32_t end = uint32_t(tmxPositionToTime(1, 8, 0));
     ASSERT_LT(orderOne, end);
