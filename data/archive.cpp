@@ -76,8 +76,13 @@ char* readString(Stream& header, uint32_t length) {
 class NonFatalMethod1 : public Depacker {
   public:
     MemoryStream* unpack(Stream* source, int32_t unpackedSize) override {
+        if (unpackedSize < 0 ||
+            unpackedSize > method1MostUnpacked(int64_t(source->size()) - source->tell())) {
+            logf("NZIP: depacker error: %s\n", "Data error");
+            return nullptr;
+        }
         MemoryStream* result = new MemoryStream;
-        if (unpackedSize < 0 || !result->reserve(unpackedSize)) {
+        if (!result->reserve(unpackedSize)) {
             logf("NZIP: depacker error: %s\n", "Decompression mem allocation failed");
             delete result;
             return nullptr;
@@ -367,8 +372,12 @@ Stream* ArchiveSet::openMember(const FileRecord& file) {
         return nullptr;
     }
     MemoryStream* unpacked = nullptr;
+    std::string subject =
+        std::string("file '") + file.name + "' of archive '" + file.archive->id + "'";
+    setDepackerSubject(subject.c_str());
     if (file.unpackedSize <= uint32_t(INT32_MAX))
         unpacked = depacker->unpack(window, int32_t(file.unpackedSize));
+    setDepackerSubject(nullptr);
     delete window;
     if (!unpacked) {
         logf("NCCF: error while decompressing file!\n");

@@ -11,6 +11,7 @@
 #include "data/stream.h"
 #include "platform/log.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -440,21 +441,45 @@ bool Method1Decoder::flushOutput() {
     return true;
 }
 
+char depackerSubject[512] = "";
+
+[[noreturn]] void depackerError(const char* error) {
+    if (depackerSubject[0])
+        fatal("NZIP: depacker error: %s\nwhile unpacking %s\n", error, depackerSubject);
+    fatal("NZIP: depacker error: %s\n", error);
+}
+
 class Method1Depacker : public Depacker {
   public:
     MemoryStream* unpack(Stream* source, int32_t unpackedSize) override {
+        if (unpackedSize < 0 ||
+            unpackedSize > method1MostUnpacked(int64_t(source->size()) - source->tell()))
+            depackerError(kDataError);
         auto* result = new MemoryStream();
-        if (unpackedSize < 0) fatal("NZIP: depacker error: %s\n", kDataError);
-        if (!result->reserve(unpackedSize) && unpackedSize > 0)
-            fatal("NZIP: depacker error: %s\n", kAllocationFailed);
+        if (!result->reserve(unpackedSize) && unpackedSize > 0) depackerError(kAllocationFailed);
         if (const char* error = decodeMethod1(source, result->data(), unpackedSize))
-            fatal("NZIP: depacker error: %s\n", error);
+            depackerError(error);
         result->seek(0);
         return result;
     }
 };
 
 } // namespace
+
+void setDepackerSubject(const char* subject) {
+    snprintf(depackerSubject, sizeof depackerSubject, "%s", subject ? subject : "");
+}
+
+int64_t method1MostUnpacked(int64_t packedBytes) {
+    // Level, end tag and combined CRC; per block at least its tag, CRC, origin, a symbol map
+    // of one range, table and selector counts, one selector, two tables of three lengths
+    // and one symbol (127 bits; 120 leaves room).
+    constexpr int64_t kStreamBits = 4 + 3 + 32, kMinBlockBits = 120;
+    // Four equal bytes and a count give at most 4 + 255 bytes out of 5.
+    constexpr int64_t kMostPerBlock = int64_t(9) * kLevelBlockSize * 259 / 5 + 4;
+    int64_t bits = packedBytes * 8 - kStreamBits;
+    return bits < 0 ? 0 : bits / kMinBlockBits * kMostPerBlock;
+}
 
 const char* decodeMethod1(Stream* source, uint8_t* out, int32_t unpackedSize) {
     if (unpackedSize < 0 || (unpackedSize > 0 && !out)) return kDataError;

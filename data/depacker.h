@@ -35,6 +35,15 @@ Depacker* method2Depacker();
 // "CRC error", ...). The unpack of method1Depacker() calls this and ends in fatal on error.
 const char* decodeMethod1(Stream* source, uint8_t* out, int32_t unpackedSize);
 
+// What the method-1 fatal error names on its second line ("archive 'x.ncc'"): callers set
+// it around an unpack so that the user learns which file is corrupt; nullptr names nothing.
+void setDepackerSubject(const char* subject);
+
+// The most bytes a method-1 stream of packedBytes bytes can unpack to: every block costs at
+// least a fixed number of bits and yields at most a full block through the final run-length
+// step. A larger stated size is corrupt and is refused before its memory is reserved.
+int64_t method1MostUnpacked(int64_t packedBytes);
+
 // Method-2 decoder over a block in memory: true when the input decoded to exactly outSize
 // bytes and its end mark, never reading past inSize or writing past outSize.
 bool decodeMethod2(const uint8_t* in, int32_t inSize, uint8_t* out, int32_t outSize);

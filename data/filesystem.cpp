@@ -2,6 +2,7 @@
 // preferred-archive functions.
 #include "data/filesystem.h"
 
+#include "data/depacker.h"
 #include "platform/log.h"
 
 #include <algorithm>
@@ -129,6 +130,24 @@ bool parseResourceNumber(const char* text, int32_t* number) {
 
 } // namespace
 
+bool isProductionFileName(const char* name) {
+    if (!name) return false;
+    if (name[0] == '/' || name[0] == '\\') return false;
+    if (((name[0] | 0x20) >= 'a' && (name[0] | 0x20) <= 'z') && name[1] == ':') return false;
+    int depth = 0;
+    for (const char* part = name; *part;) {
+        size_t length = strcspn(part, "/\\");
+        if (length == 2 && part[0] == '.' && part[1] == '.') {
+            if (--depth < 0) return false;
+        } else if (length > 0 && !(length == 1 && part[0] == '.')) {
+            ++depth;
+        }
+        part += length;
+        if (*part) ++part;
+    }
+    return true;
+}
+
 FileSystem::~FileSystem() {
     releaseAll();
 }
@@ -152,6 +171,9 @@ int32_t FileSystem::load(const char* request, void** object, int32_t* size) {
             } else {
                 delete resource;
             }
+        } else if (!isProductionFileName(alternative.c_str())) {
+            logf("NCCF: file '%s' lies outside the production folder, not opened\n",
+                 alternative.c_str());
         } else if (archives.openFile(alternative.c_str())) {
             streamSize = archives.fileSize();
             stream = archives.takeFile();
@@ -200,7 +222,9 @@ void initFileSystem() {
         // A file that does not open has size 0 and is rejected as too small.
         FileStream* stream = new FileStream;
         stream->open(name.c_str(), kFileRead | kFileOpenExisting);
+        setDepackerSubject(("archive '" + name + "'").c_str());
         theFileSystem->archives.addArchive(stream, true);
+        setDepackerSubject(nullptr);
     }
     theFileSystem->archives.resolvePatches();
 }

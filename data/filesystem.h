@@ -57,6 +57,10 @@ void initFileSystem();
 void closeFileSystem();
 FileSystem* fileSystem(); // nullptr before initFileSystem
 
+// False for a name that leaves the production folder: an absolute path ("/...", "C:..."),
+// or one whose ".." components climb above where it starts. Such names are never opened.
+bool isProductionFileName(const char* name);
+
 // Opens a request through the FileSystem: the caller owns the stream and gives it back
 // with closeFile. nullptr when no alternative could be opened (the lookup has logged why).
 Stream* openFile(const char* request, int32_t* size = nullptr);

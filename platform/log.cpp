@@ -22,6 +22,7 @@ char logLine[kLogLineSize];
 char errorBuffer[kErrorTextSize] = "We're proud to present you the following error:\n\n";
 bool errorDialogEnabled = true;
 void (*fatalCloseHandler)() = nullptr;
+void (*fatalTrap)() = nullptr;
 
 struct ExitCallback {
     void (*function)();
@@ -103,6 +104,10 @@ void setFatalCloseHandler(void (*handler)()) {
     fatalCloseHandler = handler;
 }
 
+void setFatalTrap(void (*trap)()) {
+    fatalTrap = trap;
+}
+
 void runExitCallbacks() {
     while (exitCallbacks) {
         ExitCallback* node = exitCallbacks;
@@ -141,6 +146,7 @@ void fatal(const char* format, ...) {
     va_start(args, format);
     vsnprintf(errorBuffer + headingLength, sizeof errorBuffer - headingLength, format, args);
     va_end(args);
+    if (fatalTrap) fatalTrap();
 
     static bool closing = false; // a fault inside the close handler must not loop
     if (fatalCloseHandler && !closing) {

@@ -31,6 +31,11 @@ void addExitCallback(void (*function)());
 // music and window exist. Failures inside it are not reported.
 void setFatalCloseHandler(void (*handler)());
 
+// Fuzz-target support: called first by fatal, with the message already in errorText(). A
+// trap that does not return (it jumps back into the target) keeps the process alive for
+// the next input. The program never sets one.
+void setFatalTrap(void (*trap)());
+
 // Runs and frees the exit callbacks, then closes the log (normal process end).
 void runExitCallbacks();
 void closeLog();

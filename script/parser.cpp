@@ -30,6 +30,97 @@ template <class T> int32_t findByName(const std::vector<T>& list, const char* na
 
 } // namespace
 
+// --- the actions of an effect by start ------------------------------------------------------
+
+namespace scrp {
+
+bool RunIndex::before(int32_t a, uint32_t start, int32_t action) const {
+    const Node& node = nodes[size_t(a)];
+    return node.start < start || (node.start == start && node.action < action);
+}
+
+void RunIndex::update(int32_t index) {
+    Node& node = nodes[size_t(index)];
+    node.latestEnd = node.end;
+    for (int32_t child : {node.left, node.right})
+        if (child >= 0) node.latestEnd = std::max(node.latestEnd, nodes[size_t(child)].latestEnd);
+}
+
+// A treap: ordered by (start, action), a heap by random priority, so it stays balanced
+// whatever order the script writes its times in.
+int32_t RunIndex::insertBelow(int32_t index, int32_t fresh) {
+    if (index < 0) return fresh;
+    if (before(fresh, nodes[size_t(index)].start, nodes[size_t(index)].action)) {
+        int32_t child = insertBelow(nodes[size_t(index)].left, fresh);
+        nodes[size_t(index)].left = child;
+        if (nodes[size_t(child)].priority > nodes[size_t(index)].priority) {
+            nodes[size_t(index)].left = nodes[size_t(child)].right;
+            nodes[size_t(child)].right = index;
+            update(index);
+            index = child;
+        }
+    } else {
+        int32_t child = insertBelow(nodes[size_t(index)].right, fresh);
+        nodes[size_t(index)].right = child;
+        if (nodes[size_t(child)].priority > nodes[size_t(index)].priority) {
+            nodes[size_t(index)].right = nodes[size_t(child)].left;
+            nodes[size_t(child)].left = index;
+            update(index);
+            index = child;
+        }
+    }
+    update(index);
+    return index;
+}
+
+void RunIndex::insert(uint32_t start, uint32_t end, int32_t action) {
+    if (end <= start) return; // holds no time
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    Node node;
+    node.start = start;
+    node.end = node.latestEnd = end;
+    node.action = action;
+    node.priority = seed;
+    nodes.push_back(node);
+    root = insertBelow(root, int32_t(nodes.size() - 1));
+}
+
+int32_t RunIndex::find(int32_t index, uint32_t t) const {
+    if (index < 0 || nodes[size_t(index)].latestEnd <= t) return -1;
+    const Node& node = nodes[size_t(index)];
+    if (node.start > t) return find(node.left, t);
+    int32_t later = find(node.right, t);
+    if (later >= 0) return later;
+    if (node.end > t) return index;
+    return find(node.left, t);
+}
+
+int32_t RunIndex::holder(uint32_t t) const {
+    int32_t index = find(root, t);
+    return index < 0 ? -1 : nodes[size_t(index)].action;
+}
+
+bool RunIndex::shortenBelow(int32_t index, uint32_t start, int32_t action, uint32_t end) {
+    if (index < 0) return false;
+    Node& node = nodes[size_t(index)];
+    bool found = node.start == start && node.action == action;
+    if (found)
+        node.end = end;
+    else
+        found =
+            shortenBelow(before(index, start, action) ? node.right : node.left, start, action, end);
+    if (found) update(index);
+    return found;
+}
+
+void RunIndex::shorten(uint32_t start, int32_t action, uint32_t end) {
+    shortenBelow(root, start, action, end);
+}
+
+} // namespace scrp
+
 void setScriptMessagePump(void (*pump)()) {
     messagePump = pump;
 }
@@ -86,7 +177,6 @@ void Script::clearLists() {
     eventList.clear();
     fadeList.clear();
     actionList.clear();
-    latestEnd.clear();
     runsOf.clear();
 }
 
@@ -301,26 +391,17 @@ void Script::startCommand(uint32_t t) {
     }
     uint32_t end = readEnd(t, endOfDemo);
     int32_t effect = findEffect(name);
-    if (size_t(effect) >= runsOf.size()) {
-        runsOf.resize(size_t(effect) + 1);
-        latestEnd.resize(size_t(effect) + 1, 0);
-    }
-    // No action of this effect ends after latestEnd, so later starts skip the scan.
-    if (t < latestEnd[size_t(effect)])
-        for (int32_t index : runsOf[size_t(effect)]) {
-            const Action& other = actionList[size_t(index)];
-            if (other.start <= t && t < other.end)
-                textReader.parseError("effect '%s' is already running at that time (second %.2f)",
-                                      name, seconds(t));
-        }
+    if (size_t(effect) >= runsOf.size()) runsOf.resize(size_t(effect) + 1);
+    if (runsOf[size_t(effect)].holder(t) >= 0)
+        textReader.parseError("effect '%s' is already running at that time (second %.2f)", name,
+                              seconds(t));
     Action action;
     action.start = t;
     action.end = end;
     action.effect = effect;
     action.z = currentZ;
     action.viewport = findViewport(viewport);
-    runsOf[size_t(effect)].push_back(int32_t(actionList.size()));
-    latestEnd[size_t(effect)] = std::max(latestEnd[size_t(effect)], end);
+    runsOf[size_t(effect)].insert(t, end, int32_t(actionList.size()));
     actionList.push_back(action);
 }
 
@@ -329,14 +410,13 @@ bool Script::stopCommand(uint32_t t) {
     char name[ScriptReader::kIdentLength + 1];
     textReader.readIdent(name, true);
     int32_t effect = findEffect(name);
-    if (size_t(effect) < runsOf.size())
-        for (int32_t index : runsOf[size_t(effect)]) {
-            Action& action = actionList[size_t(index)];
-            if (action.start <= t && t < action.end) {
-                action.end = t;
-                return true;
-            }
-        }
+    int32_t index = size_t(effect) < runsOf.size() ? runsOf[size_t(effect)].holder(t) : -1;
+    if (index >= 0) {
+        Action& action = actionList[size_t(index)];
+        runsOf[size_t(effect)].shorten(action.start, index, t);
+        action.end = t;
+        return true;
+    }
     logf("SCRP: warning - effect '%s' isn't running at that time (second %.2f)\n", name,
          seconds(t));
     return false;

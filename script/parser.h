@@ -80,6 +80,39 @@ struct Action {
     int32_t viewport = 0; // index into viewports
 };
 
+namespace scrp {
+
+// The actions of one effect ordered by start, each node knowing the latest end below it, so
+// that "which action holds time t" costs a walk down a balanced tree instead of a scan.
+// Of two actions that both hold a time, the one with the later start was made first (the
+// other could not have started inside it), which is the one `holder` answers.
+class RunIndex {
+  public:
+    void insert(uint32_t start, uint32_t end, int32_t action);
+    int32_t holder(uint32_t t) const; // start <= t < end, latest start; -1 when none
+    void shorten(uint32_t start, int32_t action, uint32_t end);
+
+  private:
+    struct Node {
+        uint32_t start = 0, end = 0;
+        uint32_t latestEnd = 0; // the latest end in this subtree
+        int32_t action = 0;
+        uint32_t priority = 0;
+        int32_t left = -1, right = -1;
+    };
+    bool before(int32_t a, uint32_t start, int32_t action) const;
+    void update(int32_t node);
+    int32_t insertBelow(int32_t node, int32_t fresh);
+    int32_t find(int32_t node, uint32_t t) const;
+    bool shortenBelow(int32_t node, uint32_t start, int32_t action, uint32_t end);
+
+    std::vector<Node> nodes;
+    int32_t root = -1;
+    uint32_t seed = 0x9e3779b9u;
+};
+
+} // namespace scrp
+
 // Called before every timeline command; the shell sets it (nullptr: none).
 void setScriptMessagePump(void (*pump)());
 // Runs the pump set above, if any (the timeline pumps between its loading steps too).
@@ -146,8 +179,7 @@ class Script {
     std::vector<Event> eventList;
     std::vector<Fade> fadeList;
     std::vector<Action> actionList;
-    std::vector<uint32_t> latestEnd;          // per effect: no action of it ends later
-    std::vector<std::vector<int32_t>> runsOf; // per effect: its actions
+    std::vector<scrp::RunIndex> runsOf; // per effect: its actions
     uint32_t endOfDemo = kNever;
     int32_t currentZ = 0;
     int32_t macroDepth = 0;

@@ -139,23 +139,31 @@ void Preprocessor::copyString(int quote) {
     }
 }
 
+// The directive is read from the file of its '#' only: the end of that file ends it, and the
+// file stays open until the directive is done, so the include checks below still see it.
+int Preprocessor::readDirectiveChar(size_t depth) {
+    if (frames.size() != depth || frames.back().position >= frames.back().size) return -1;
+    return readChar();
+}
+
 void Preprocessor::readDirective() {
     // Errors name the line of the '#', even when the name follows on a later line.
     const int32_t file = lastFile, line = lastLine;
+    const size_t depth = frames.size();
     char name[kMaxDirectiveName + 1] = {};
     int length = 0;
-    int c = readChar();
-    for (; c >= 0 && !isWhiteSpace(c); c = readChar()) {
+    int c = readDirectiveChar(depth);
+    for (; c >= 0 && !isWhiteSpace(c); c = readDirectiveChar(depth)) {
         if (length == kMaxDirectiveName) errorAt("Invalid preprocessor directive", file, line);
         name[length++] = char(c);
     }
     if (strcasecmp(name, "include") != 0) errorAt("Invalid preprocessor directive", file, line);
     while (c >= 0 && isWhiteSpace(c))
-        c = readChar();
+        c = readDirectiveChar(depth);
     if (c < 0) errorAt("Unexpected end of file", file, line);
     char fileName[kMaxFileName + 1] = {};
     length = 0;
-    for (; c >= 0 && !isWhiteSpace(c); c = readChar()) {
+    for (; c >= 0 && !isWhiteSpace(c); c = readDirectiveChar(depth)) {
         if (length == kMaxFileName) errorAt("Filename too long", file, line);
         fileName[length++] = char(c);
     }
@@ -165,6 +173,11 @@ void Preprocessor::readDirective() {
 }
 
 void Preprocessor::openSource(const char* fileName, int32_t includer, int32_t line) {
+    if (!isProductionFileName(fileName)) {
+        if (includer < 0) fatal("File '%s' lies outside the production folder\n", fileName);
+        fatal("File '%s' lies outside the production folder\nincluded at file '%s', line %d\n",
+              fileName, lines.names[includer].name, line);
+    }
     int32_t size = 0;
     Stream* stream = openFile(fileName, &size);
     if (!stream) {

@@ -12,6 +12,7 @@
 // cannot be found or include themselves end it with their own messages.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -62,7 +63,8 @@ class Preprocessor {
     };
 
     void process();
-    int readChar(); // next character of the input, -1 at the end of all input
+    int readChar();                      // next character of the input, -1 at the end of all input
+    int readDirectiveChar(size_t depth); // -1 at the end of the directive's own file
     void openSource(const char* fileName, int32_t includer, int32_t line);
     int32_t enterName(const char* fileName);
     void closeFrame();

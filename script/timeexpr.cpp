@@ -4,6 +4,8 @@
 #include "platform/music/music.h"
 #include "platform/values.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -28,6 +30,10 @@ int32_t addPart(int32_t part, int32_t count) {
 int32_t secondsToTime(float seconds) {
     return truncToInt(double(seconds) * 65536.0);
 }
+
+// Times are kept in signed 32-bit fields by the event list, so the timeline ends just
+// before 2^31 units (about 9.1 hours); a later time would wrap instead of failing.
+constexpr int64_t kLatestTime = INT32_MAX;
 
 } // namespace
 
@@ -106,6 +112,14 @@ uint32_t TimeExpressions::timeToPosition(uint32_t time) {
     return position;
 }
 
+uint32_t TimeExpressions::checkedTime(double time) {
+    if (!(time >= 0)) return 0; // not a number: the integer readers' 0
+    if (time > double(kLatestTime))
+        reader.parseError("time out of range (second %.2f; times must lie before second %d)",
+                          time / 65536.0, int((kLatestTime + 1) / 65536));
+    return uint32_t(time);
+}
+
 // A song-position form's value; 0 in a dry run, where the music is not loaded yet.
 uint32_t TimeExpressions::songTime(int32_t order, int32_t row, int32_t tick) {
     return dryRun ? 0 : positionToTime(order, row, tick);
@@ -128,7 +142,7 @@ bool TimeExpressions::readAbsolute(const char* word, uint32_t* time) {
         reader.readFloat(&value, true);
         int32_t ticks = word[0] == 't' ? truncToInt(value) : secondsToTime(value);
         if (ticks < 0) reader.parseError("illegal timer value %d", ticks);
-        *time = uint32_t(ticks);
+        *time = checkedTime(std::trunc(word[0] == 't' ? double(value) : double(value) * 65536.0));
         return true;
     }
     if (strcmp(word, "pos") == 0) {
@@ -175,6 +189,8 @@ bool TimeExpressions::readStartTime(uint32_t now, uint32_t prev, uint32_t* time)
             }
             // The next time the music is at that row: this order, or the next one when the
             // row has passed already.
+            if (row < 0 || row > 255) reader.parseError("illegal row number %d", row);
+            if (tick < 0 || tick > 255) reader.parseError("illegal tick number %d", tick);
             uint32_t current = timeToPosition(now);
             int32_t order = orderOf(current);
             if (row * 256 + tick < rowOf(current) * 256 + tickOf(current)) ++order;
@@ -207,7 +223,7 @@ bool TimeExpressions::readRelative(uint32_t start, uint32_t* time) {
         }
         if (rowUnit && reader.readFloat(&ticks, false)) reader.expect("ticks", true);
         if (seconds) {
-            *time = start + uint32_t(secondsToTime(count));
+            *time = checkedTime(double(start) + std::trunc(double(count) * 65536.0));
             return true;
         }
         if (dryRun) {

@@ -63,6 +63,7 @@ class TimeExpressions {
     bool readAbsolute(const char* word, uint32_t* time); // after "at" or "until"
     uint32_t readRowTick(int32_t order);                 // "row" R ["tick" T] of an order
     uint32_t songTime(int32_t order, int32_t row, int32_t tick);
+    uint32_t checkedTime(double time); // a parse error past the latest time
     void readWord(char* buffer);
 
     ScriptReader& reader;

@@ -158,8 +158,11 @@ int runCheck(void (*applyConfigKey)(const char* key, const char* value)) {
     if (applyConfigKey) script.forEachGlobal(applyConfigKey);
     // The screen size of the build pass: the preferred resolution, as the launch dialog
     // would offer it by default.
-    if (configValues.xres <= 0) configValues.xres = int32_t(preferredWidth());
-    if (configValues.yres <= 0) configValues.yres = int32_t(preferredHeight());
+    // Taken as integers: a float does not hold every int32 and may round past INT32_MAX.
+    if (configValues.xres <= 0)
+        configValues.xres = configValues.prefxres > 0 ? configValues.prefxres : 640;
+    if (configValues.yres <= 0)
+        configValues.yres = configValues.prefyres > 0 ? configValues.prefyres : 480;
 
     static SoundSettings settings;
     tmxInit(&settings); // fills the block with the player's defaults

@@ -282,9 +282,10 @@ void loadTune() {
     closeFile(file);
     int result = tmxLoadMem(data, uint32_t(got > 0 ? got : 0), tuneTypeOf(configValues.tune));
     free(data);
+    // The decoder's own reason comes first: the code alone tells the author nothing.
     if (result != 0)
-        fatal("we have some serious problems with our tune '%s': tmxLoadMem returned %d",
-              configValues.tune, result);
+        fatal("%s\nwe have some serious problems with our tune '%s': tmxLoadMem returned %d",
+              tmxLoadError(), configValues.tune, result);
 }
 
 void createScriptTargets() {

@@ -303,9 +303,9 @@ std::string fragmentShader(const FfKey& key) {
         const FfStageKey& stage = key.stages[st];
         std::string coord = "vTex" + std::to_string(st);
         if (stage.projected && stage.transformCount >= 2) {
-            const char* last = "xyzw" + (stage.transformCount - 1);
+            const char last = "xyzw"[stage.transformCount - 1];
             char divisor[32];
-            snprintf(divisor, sizeof divisor, "%s.%c", coord.c_str(), last[0]);
+            snprintf(divisor, sizeof divisor, "%s.%c", coord.c_str(), last);
             coord = "(" + coord + " / " + divisor + ")";
         }
         if (stage.texKind == 2)

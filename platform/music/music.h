@@ -74,6 +74,8 @@ void tmxOpen(void* demoWindow, SoundSettings* settings);
 // Type kTuneMp3 is decoded as MP3, every other type by the module library. The bytes are
 // copied; 0 = success, 1 = not a module it can read, 2 = not an MP3, 3 = no data.
 int tmxLoadMem(const void* data, uint32_t size, int type);
+// Why the last tmxLoadMem failed, in the decoder's words ("" after a success).
+const char* tmxLoadError();
 // Starts the tune from its beginning (also after tmxStop).
 void tmxPlay();
 void tmxStop();

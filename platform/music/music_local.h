@@ -53,6 +53,7 @@ bool tuneLoadModule(Tune& tune, const void* data, size_t size, int32_t stereoSep
                     int32_t interpolation);
 bool tuneLoadMp3(Tune& tune, const void* data, size_t size);
 void tuneFree(Tune& tune);
+const char* tuneLoadError(); // the reason of the last failed load
 
 // Rendering into interleaved float stereo at `rate`; frames after the song's end are zero.
 // The cursor follows the song, its row start estimated to the rendered frame.

@@ -85,6 +85,7 @@ struct Player {
     int32_t latencyFrames = 0;
 
     Tune tune;
+    const char* loadError = ""; // why the last tmxLoadMem failed
     Mixer mixer;
     SongCursor cursor; // where the renderer stands
     bool playing = false;
@@ -451,18 +452,27 @@ int tmxLoadMem(const void* data, uint32_t size, int type) {
     tmxStop();
     Hold audio(player.lock);
     Hold conversions(conversionLock);
+    player.loadError = "";
     if (!data || size == 0) {
         tuneFree(player.tune);
         logf("TMXL: no tune data\n");
+        player.loadError = "no tune data";
         return 3;
     }
     bool loaded = type == kTuneMp3
                       ? tuneLoadMp3(player.tune, data, size)
                       : tuneLoadModule(player.tune, data, size, player.settings.stereoSeparation,
                                        player.settings.interpolation);
-    if (!loaded) return type == kTuneMp3 ? 2 : 1;
+    if (!loaded) {
+        player.loadError = tuneLoadError();
+        return type == kTuneMp3 ? 2 : 1;
+    }
     tuneRewind(player.tune, rate(), player.cursor);
     return 0;
+}
+
+const char* tmxLoadError() {
+    return player.loadError;
 }
 
 void tmxPlay() {

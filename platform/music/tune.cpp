@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -21,13 +22,21 @@ namespace {
 // Sample rate at which the converter renders its one probing frame.
 constexpr int32_t kProbeRate = 8000;
 
+char loadError[256] = ""; // why the last load failed, in the decoder's words
+
+// Logs why a tune cannot be loaded and keeps the reason for the fatal message.
+void noteLoadError(const char* kind, const char* reason) {
+    snprintf(loadError, sizeof loadError, "%s not readable (%s)", kind, reason);
+    logf("TMXL: %s\n", loadError);
+}
+
 openmpt_module* createModule(const void* data, size_t size) {
     int error = 0;
     const char* message = nullptr;
     openmpt_module* module = openmpt_module_create_from_memory2(data, size, openmpt_log_func_silent,
                                                                 nullptr, openmpt_error_func_ignore,
                                                                 nullptr, &error, &message, nullptr);
-    if (!module) logf("TMXL: module not readable (%s)\n", message ? message : "unknown error");
+    if (!module) noteLoadError("module", message ? message : "unknown error");
     openmpt_free_string(message);
     return module;
 }
@@ -136,7 +145,7 @@ bool decodeMp3(mpg123_handle* handle, Tune& tune) {
             int channels = 0, encoding = 0;
             mpg123_getformat(handle, &rate, &channels, &encoding);
             if (tune.pcmRate && (rate != tune.pcmRate || channels != tune.pcmChannels)) {
-                logf("TMXL: mp3 changes its format in the middle\n");
+                noteLoadError("mp3", "it changes its format in the middle");
                 return false;
             }
             tune.pcmRate = int32_t(rate);
@@ -146,7 +155,7 @@ bool decodeMp3(mpg123_handle* handle, Tune& tune) {
         tune.pcm.insert(tune.pcm.end(), samples, samples + done / 2);
         if (result == MPG123_NEED_MORE || result == MPG123_DONE) return true;
         if (result != MPG123_OK && result != MPG123_NEW_FORMAT) {
-            logf("TMXL: mp3 not readable (%s)\n", mpg123_plain_strerror(result));
+            noteLoadError("mp3", mpg123_plain_strerror(result));
             return false;
         }
     }
@@ -235,13 +244,18 @@ bool tuneLoadMp3(Tune& tune, const void* data, size_t size) {
     int error = 0;
     Mpg123Handle decoder;
     decoder.handle = mpg123_new(nullptr, &error);
-    if (!decoder.handle) return false;
+    if (!decoder.handle) {
+        noteLoadError("mp3", mpg123_plain_strerror(error));
+        return false;
+    }
     mpg123_param(decoder.handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-    if (!acceptSigned16Only(decoder.handle) || mpg123_open_feed(decoder.handle) != MPG123_OK ||
-        mpg123_feed(decoder.handle, static_cast<const unsigned char*>(data), size) != MPG123_OK ||
-        !decodeMp3(decoder.handle, tune) || tune.pcmChannels < 1 || tune.pcmRate <= 0 ||
+    bool fed =
+        acceptSigned16Only(decoder.handle) && mpg123_open_feed(decoder.handle) == MPG123_OK &&
+        mpg123_feed(decoder.handle, static_cast<const unsigned char*>(data), size) == MPG123_OK;
+    if (!fed) noteLoadError("mp3", mpg123_strerror(decoder.handle));
+    if (!fed || !decodeMp3(decoder.handle, tune) || tune.pcmChannels < 1 || tune.pcmRate <= 0 ||
         tune.pcm.empty()) {
-        logf("TMXL: mp3 not readable\n");
+        if (fed && tune.pcm.empty()) noteLoadError("mp3", "no audio frames found");
         tuneFree(tune);
         return false;
     }
@@ -250,6 +264,10 @@ bool tuneLoadMp3(Tune& tune, const void* data, size_t size) {
     logf("TMXL: mp3 loaded: %d Hz, %d channels, %.2f s\n", int(tune.pcmRate), int(tune.pcmChannels),
          mp3Seconds(tune));
     return true;
+}
+
+const char* tuneLoadError() {
+    return loadError;
 }
 
 void tuneFree(Tune& tune) {

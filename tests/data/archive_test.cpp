@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/resource.h>
 
 namespace {
 
@@ -172,6 +173,40 @@ TEST_F(ArchiveReader, hugeNameLengthIsReportedAsUnreadableName) {
     EXPECT_EQ(add(bytes), 0);
     EXPECT_NE(log().find("NCCF: could not read dir entry name\n"), std::string::npos);
     EXPECT_TRUE(set.files().empty());
+}
+
+// A header block of a few bytes that claims 2 GiB unpacked: refused as corrupt before that
+// much memory is asked for. Under an address-space limit, reserving first would fail as an
+// allocation error instead (the sanitizer's own reservations do not fit such a limit).
+TEST(ArchiveReaderDeathTest, hugeClaimedHeaderIsRefusedBeforeItsMemoryIsReserved) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "address-space limit and address sanitizer do not mix";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TestArchive archive;
+    archive.headerMethod = 1;
+    std::string packed = "BZh91AY&SY" + std::string(132, '\x5a'); // 142 bytes of method-1 data
+    std::string bytes = archive.bytes(&packed, 0x7fffffff);
+    ASSERT_EQ(bytes.size(), 189u);
+    EXPECT_EXIT(
+        {
+            rlimit limit;
+            limit.rlim_cur = limit.rlim_max = rlim_t(1) << 30;
+            setrlimit(RLIMIT_AS, &limit);
+            setErrorDialogEnabled(false);
+            logSetFile("huge-header.txt");
+            ArchiveSet tool;
+            tool.depackers = nonFatalDepackerFor;
+            if (tool.addArchive(new OwnedBytes(bytes), true) != 0) _exit(3);
+            closeLog();
+            if (readFile("huge-header.txt") != "NZIP: depacker error: Data error\n"
+                                               "NCCF: error while decompressing archive header\n")
+                _exit(4);
+            ArchiveSet player;
+            player.addArchive(new OwnedBytes(bytes), true);
+            _exit(5);
+        },
+        testing::ExitedWithCode(1), "NZIP: depacker error: Data error");
 }
 
 } // namespace

@@ -443,6 +443,25 @@ TEST(Method1Stream, bitFlipsAndTruncationsGiveErrorsNeverCrashes) {
     }
 }
 
+// The packer's densest output (one byte value, levels 1 and 9) stays within the size the
+// depacker accepts for its length; a stream too short for one block holds nothing.
+TEST(Method1Depacker, statedSizeIsCheckedAgainstWhatThePackedBytesCanHold) {
+    Bytes zeros(20u << 20, 0);
+    for (int level : {1, 9}) {
+        Bytes packed = packMethod1(zeros.data(), zeros.size(), level);
+        EXPECT_GE(method1MostUnpacked(int64_t(packed.size())), int64_t(zeros.size()));
+        MemoryStream source;
+        source.attachReadOnly(packed.data(), int32_t(packed.size()));
+        MemoryStream* result = method1Depacker()->unpack(&source, int32_t(zeros.size()));
+        ASSERT_NE(result, nullptr);
+        EXPECT_EQ(std::memcmp(result->data(), zeros.data(), zeros.size()), 0);
+        delete result;
+    }
+    freeDepackerBuffers();
+    EXPECT_EQ(method1MostUnpacked(5), 0); // level, end tag and CRC only
+    EXPECT_EQ(method1MostUnpacked(0), 0);
+}
+
 TEST(Method1Depacker, unpackGivesARewoundStreamOfTheUnpackedBytes) {
     Bytes file = photoFile();
     Bytes packed = packMethod1(file.data(), file.size(), 9);

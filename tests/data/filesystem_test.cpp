@@ -267,6 +267,54 @@ TEST_F(Files, alternativesAreTriedLeftToRight) {
     EXPECT_EQ(log(), ""); // a missing resource fails silently
 }
 
+// A corrupt method-1 header still ends start-up, and the message names the archive.
+TEST(FilesDeathTest, corruptArchiveHeaderNamesTheArchive) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    enterOwnFolder();
+    TestArchive archive = archiveOf("broken", {{"a.txt", "text"}});
+    archive.headerMethod = 1;
+    std::string packed = "\x91" + std::string(99, '\x5a');
+    writeFile("broken.ncc", archive.bytes(&packed));
+    EXPECT_EXIT(
+        {
+            setErrorDialogEnabled(false);
+            initFileSystem();
+        },
+        testing::ExitedWithCode(1),
+        "NZIP: depacker error: [A-Za-z ]+\nwhile unpacking archive 'broken.ncc'\n");
+}
+
+TEST_F(Files, requestsThatLeaveTheFolderAreRefused) {
+    fs::create_directories("inner/DATA");
+    writeFile("inner/a.txt", "inside");
+    writeFile("inner/b.txt", "the other one");
+    writeFile("outside.txt", "outside");
+    fs::current_path("inner");
+    initFileSystem();
+    logSetFile("log.txt");
+    EXPECT_EQ(openFile("../outside.txt"), nullptr);
+    EXPECT_EQ(openFile("DATA/../../outside.txt"), nullptr);
+    EXPECT_EQ(openFile((fs::current_path().parent_path() / "outside.txt").c_str()), nullptr);
+    EXPECT_EQ(openFile("C:\\outside.txt"), nullptr);
+    EXPECT_EQ(log(), "NCCF: file '../outside.txt' lies outside the production folder, not opened\n"
+                     "NCCF: file 'DATA/../../outside.txt' lies outside the production folder, "
+                     "not opened\n"
+                     "NCCF: file '" +
+                         (fs::current_path().parent_path() / "outside.txt").string() +
+                         "' lies outside the production folder, not opened\n"
+                         "NCCF: file 'C:\\outside.txt' lies outside the production folder, "
+                         "not opened\n");
+    // Climbing back down stays inside; the next alternative is still tried.
+    Stream* stream = openFile("DATA/../a.txt");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(readAll(stream), "inside");
+    closeFile(stream);
+    stream = openFile("../outside.txt|./b.txt");
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(readAll(stream), "the other one");
+    closeFile(stream);
+}
+
 TEST_F(Files, acquireSharesOneStreamUntilTheLastRelease) {
     writeFile("a.txt", "shared");
     initFileSystem();

@@ -5,14 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
 
+// A test file copied into the test's own folder: requests stay inside the production folder.
 std::string dataPath(const char* name) {
-    return std::string(LUX_TEST_DATA) + "/" + name;
+    std::filesystem::copy_file(std::string(LUX_TEST_DATA) + "/" + name, name,
+                               std::filesystem::copy_options::overwrite_existing);
+    return name;
 }
 
 std::vector<uint8_t> readFileBytes(const std::string& path) {

@@ -42,6 +42,7 @@ struct Production {
         fs::copy_file(fs::path(LUX_TEST_DATA) / "dali.xm", folder / "dali.xm",
                       fs::copy_options::overwrite_existing);
         writeTextFile((folder / "bad.xm").string(), "not a module");
+        writeTextFile((folder / "empty.xm").string(), "");
         home = fs::current_path();
         fs::current_path(folder);
     }
@@ -156,6 +157,25 @@ TEST(Check, defaultProductionChecksClean) {
     EXPECT_NE(output.find("event first veil.fade \"1\"\n"), std::string::npos) << output;
 }
 
+// The largest preferred resolution is the screen size of the check as it is: the nearest
+// float of 2^31 - 1 is 2^31, and the integer never goes through a float on its way.
+TEST(Check, largestPreferredResolutionStaysAnInteger) {
+    OwnFolder folder;
+    std::string output;
+    {
+        Production production("huge", "set tune to dali.xm\nset prefxres to 2147483647\n"
+                                      "set prefyres to 2147483647\neffect a is clear\n"
+                                      "demo at second 0 start a enddemo\n");
+        output = checkOutput();
+    }
+    EXPECT_EQ(configValues.xres, 2147483647);
+    EXPECT_EQ(configValues.yres, 2147483647);
+    EXPECT_NE(output.find("target primary 2147483648.000 2147483648.000\n"), std::string::npos)
+        << output;
+    configValues.xres = configValues.yres = 0;
+    configValues.prefxres = configValues.prefyres = -1;
+}
+
 void checkIn(const char* name, const std::string& script) {
     Production production(name, script);
     runCheck(applyKey);
@@ -173,7 +193,12 @@ TEST(CheckDeathTest, errorsGoToStandardErrorWithStatusOne) {
                 testing::ExitedWithCode(1), "tune not found: nothere.xm");
     EXPECT_EXIT(checkIn("badtune", "set tune to bad.xm\ndemo enddemo\n"),
                 testing::ExitedWithCode(1),
-                "we have some serious problems with our tune 'bad.xm': tmxLoadMem returned 1");
+                "module not readable \\(.+\\)\nwe have some serious problems with our tune "
+                "'bad.xm': tmxLoadMem returned 1");
+    EXPECT_EXIT(checkIn("emptytune", "set tune to empty.xm\ndemo enddemo\n"),
+                testing::ExitedWithCode(1),
+                "no tune data\nwe have some serious problems with our tune 'empty.xm': "
+                "tmxLoadMem returned 3");
     EXPECT_EXIT(checkIn("empty", "set tune to dali.xm\ndemo enddemo\n"), testing::ExitedWithCode(1),
                 "nothing will ever happen");
     // An empty script has no settings, so the tune has no name.

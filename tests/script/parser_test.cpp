@@ -238,6 +238,49 @@ TEST_F(ParserTest, stopEndsTheRunningActionOrWarns) {
               std::string::npos);
 }
 
+// Of two actions that hold the stop time, the one made first ends; starts are tested
+// against every action of the effect, also one that another action's stop shortened.
+TEST_F(ParserTest, stopAndAlreadyRunningFindTheActionThatHoldsTheTime) {
+    auto script = parsed(std::string(kEffects) +
+                         "demo at second 10 start a for 10 seconds "
+                         "at second 5 start a for 30 seconds at second 15 stop a "
+                         "at second 16 stop a at second 40 start a for 1 seconds enddemo");
+    ASSERT_EQ(script->actions().size(), 3u);
+    EXPECT_EQ(script->actions()[0].end, sec(15));
+    EXPECT_EQ(script->actions()[1].end, sec(16));
+    std::string head = std::string(kEffects) + "demo at second 10 start a for 10 seconds "
+                                               "at second 5 start a for 30 seconds "
+                                               "at second 15 stop a ";
+    EXPECT_EQ(errorOf(head + "at second 12 start a enddemo"),
+              "effect 'a' is already running at that time (second 12.00)");
+    EXPECT_EQ(errorOf(head + "at second 17 start a enddemo"),
+              "effect 'a' is already running at that time (second 17.00)");
+    EXPECT_EQ(parsed(head + "at second 35 start a enddemo")->actions().size(), 3u);
+}
+
+// 200,000 commands on one effect: each start and stop looks at the actions that can hold
+// its time only (a scan of all of them took minutes).
+TEST_F(ParserTest, manyRepeatedStartsAndStopsParseQuickly) {
+    auto script = parsed("effect a is clear\n"
+                         "macro s\n start a\n and stop a\nendmacro\n"
+                         "demo at second 0 play s times 100000\nenddemo\n");
+    ASSERT_EQ(script->actions().size(), 100000u);
+    EXPECT_EQ(script->actions().back().start, 0u);
+    EXPECT_EQ(script->actions().back().end, 0u);
+}
+
+// An event keeps its time in 32 signed bits: a later time is an error, not a wrapped
+// "first" setting that would run while loading.
+TEST_F(ParserTest, eventTimesPastTheLatestTimeAreErrors) {
+    EXPECT_EQ(errorOf("effect a is clear demo at second 0 start a at second 30000 "
+                      "wait for 30000 seconds then die \"bye\" enddemo"),
+              "time out of range (second 60000.00; times must lie before second 32768)");
+    auto script = parsed("effect a is clear demo at second 0 start a at second 30000 "
+                         "wait for 2767 seconds then die \"bye\" enddemo");
+    ASSERT_EQ(script->events().size(), 1u);
+    EXPECT_EQ(script->events()[0].time, int32_t(32767u * 65536u));
+}
+
 TEST_F(ParserTest, macrosRepeatAndKeepTheirLength) {
     auto script = parsed(std::string(kEffects) +
                          "macro m runs for 2 seconds start a for 1 seconds endmacro "

@@ -147,4 +147,27 @@ TEST_F(PreprocessorTest, runawayIncludeChainStopsAtTheDepthLimit) {
               "preprocessor error: Includes nested too deeply at file 'ping', line 2");
 }
 
+// The end of a file also ends an include's name: the file must still count as open then.
+TEST_F(PreprocessorTest, includeAtTheVeryEndOfAFileIsCheckedLikeAnyOther) {
+    EXPECT_EQ(errorOf("#include script"),
+              "File 'script' includes itself\nincluded at file 'script', line 1\n");
+    writeTextFile("ping", "ping\n#include pong");
+    writeTextFile("pong", "pong\n#include ping");
+    EXPECT_EQ(errorOf("#include ping"),
+              "preprocessor error: Includes nested too deeply at file 'ping', line 2");
+    writeTextFile("last", "b\n#include tail");
+    writeTextFile("tail", "c");
+    EXPECT_EQ(preprocessText("a #include last"), "a b c");
+}
+
+TEST_F(PreprocessorTest, includesStayInsideTheProductionFolder) {
+    writeTextFile("../outside", "secret");
+    EXPECT_EQ(errorOf("#include ../outside\n"),
+              "File '../outside' lies outside the production folder\n"
+              "included at file 'script', line 1\n");
+    EXPECT_EQ(errorOf("x\n#include /etc/hostname\n"),
+              "File '/etc/hostname' lies outside the production folder\n"
+              "included at file 'script', line 2\n");
+}
+
 } // namespace

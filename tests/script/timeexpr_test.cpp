@@ -149,6 +149,23 @@ TEST_F(TimeExpressionTest, errors) {
     EXPECT_EQ(errorOf("for 1e30 orders", Form::end), "illegal order number 2147483647");
 }
 
+// Rows and ticks past 255 and times past the latest one are errors, however large they are
+// (the arithmetic on them overflowed or wrapped before).
+TEST_F(TimeExpressionTest, valuesOutOfRangeAreErrorsNotOverflows) {
+    EXPECT_EQ(errorOf("at row 9999999", Form::start), "illegal row number 9999999");
+    EXPECT_EQ(errorOf("at row 8388607 tick 2147483647", Form::start), "illegal row number 8388607");
+    EXPECT_EQ(errorOf("at row 3 tick 2147483647", Form::start), "illegal tick number 2147483647");
+    const std::string latest = "; times must lie before second 32768)";
+    EXPECT_EQ(errorOf("at second 32768", Form::start),
+              "time out of range (second 32768.00" + latest);
+    EXPECT_EQ(errorOf("until timer 3e9", Form::end), "time out of range (second 45776.37" + latest);
+    EXPECT_EQ(errorOf("for 30000 seconds", Form::end, 30000u * 65536u),
+              "time out of range (second 60000.00" + latest);
+    // 2^31 - 128 is the last float below 2^31; it and nearly 32768 seconds still fit.
+    EXPECT_EQ(valueOf("at timer 2147483520", Form::start), 2147483520);
+    EXPECT_EQ(valueOf("for 1 seconds", Form::end, 2147483647u - 65536u), 2147483647);
+}
+
 TEST_F(TimeExpressionTest, dryRunNeverAsksTheMusicPlayer) {
     uint32_t now = at(3, 1);
     uint64_t before = tmxConversionCount();

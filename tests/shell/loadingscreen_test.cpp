@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -114,9 +116,12 @@ uint32_t pixelAt(const std::vector<uint32_t>& pixels, int x, int y) {
 }
 
 TEST_F(LoadingFrameTest, oneProgressFrameAt640x480) {
-    std::string fonts = std::string(LUX_BINARY_DIR) + "/fonts/";
-    BitmapFont* small = acquireFontFile((fonts + "lux32.fn2").c_str());
-    BitmapFont* large = acquireFontFile((fonts + "arial_48.fn2").c_str());
+    // Copied beside the test: file requests stay inside the production folder.
+    for (const char* name : {"lux32.fn2", "arial_48.fn2"})
+        std::filesystem::copy_file(std::string(LUX_BINARY_DIR) + "/fonts/" + name, name,
+                                   std::filesystem::copy_options::overwrite_existing);
+    BitmapFont* small = acquireFontFile("lux32.fn2");
+    BitmapFont* large = acquireFontFile("arial_48.fn2");
     ASSERT_NE(small, nullptr);
     ASSERT_NE(large, nullptr);
     LoadingScreen screen;
