@@ -19,9 +19,6 @@ constexpr EffectClass pendingClass(const char* name) {
 const EffectClass gridEffectClass = pendingClass("grid");
 const EffectClass motionblurEffectClass = pendingClass("motionblur");
 const EffectClass gledEffectClass = pendingClass("gled");
-const EffectClass designboxEffectClass = pendingClass("designbox");
-const EffectClass designlinesEffectClass = pendingClass("designlines");
-const EffectClass yodawriterEffectClass = pendingClass("yodawriter");
 const EffectClass gled2EffectClass = pendingClass("gled2");
 const EffectClass fadeblocksEffectClass = pendingClass("fadeblocks");
 const EffectClass pilztumEffectClass = pendingClass("pilztum");
