@@ -90,6 +90,10 @@ class ScreenFan {
 // Stage 0 texture x diffuse in colour and alpha, no depth test, no culling, source-alpha
 // blending onto the destination with destBlend.
 void textureBlendStates(uint32_t destBlend);
+// Text over what is there: device defaults, then glyph coverage x diffuse alpha blended with
+// source alpha / inverse source alpha, no depth test. Without these a print shows the glyph
+// cells as solid boxes (the default alpha is the diffuse alone).
+void textStates();
 // Clamped addressing and point mip filtering on stage 0.
 void clampedPointMips();
 

@@ -133,6 +133,11 @@ void textureBlendStates(uint32_t destBlend) {
     setStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
 }
 
+void textStates() {
+    resetDeviceState();
+    textureBlendStates(D3DBLEND_INVSRCALPHA);
+}
+
 void clampedPointMips() {
     setStageState(0, D3DTSS_ADDRESSU, D3DTADDRESS_CLAMP);
     setStageState(0, D3DTSS_ADDRESSV, D3DTADDRESS_CLAMP);

@@ -19,6 +19,7 @@ class LetterwriterEffect : public Effect {
         float s = float(screenHeight()) * scale / 480.0f;
         float width = measureText(font.font, text.c_str(), s, 0);
         float fontHeight = textHeight(font.font, "A", 1.0f);
+        flat2d::textStates();
         int32_t saved = font.font->alignment;
         font.font->alignment = 0;
         drawText(font.font, x * float(screenWidth()) - width / 2,

@@ -18,6 +18,7 @@ class ScrollerEffect : public Effect {
         if (!font.font || text.empty()) return;
         float s = sizeFactor();
         float fontHeight = textHeight(font.font, "A", 1.0f);
+        flat2d::textStates();
         int32_t saved = font.font->alignment;
         font.font->alignment = 0;
         drawText(font.font, float(screenWidth()) - progress * travel,
