@@ -152,7 +152,9 @@ class YodawriterEffect : public Effect {
                 particle.x = left + float(col) * k;
                 particle.y = top + float(row) * k;
                 particle.size = float(stride) * k * 2.5f;
-                particle.brightness = cover;
+                // Neighbouring sprites overlap about six times over; the additive sum stays
+                // below white.
+                particle.brightness = uint8_t(cover * 2 / 5);
                 float across = float(col) / float(std::max(1, width - 1));
                 if (mode == Mode::smooth)
                     placeSmooth(particle, across, k);
@@ -165,15 +167,15 @@ class YodawriterEffect : public Effect {
     void placeSmooth(Particle& particle, float across, float k) {
         particle.start = uint32_t(across * 65536.0f);
         particle.release = particle.start + 0x18000; // 1.5 s
-        particle.vx = (unit() - 0.5f) * 16.0f * k;
-        particle.vy = -(10.0f + unit() * 20.0f) * k;
+        particle.vx = (unit() - 0.5f) * 12.0f * k;
+        particle.vy = -(8.0f + unit() * 16.0f) * k;
     }
     void placeSpray(Particle& particle, float across, float k, float centreX, float centreY) {
         particle.start = uint32_t((unit() * 0.35f + across * 0.15f) * 65536.0f);
         particle.release = particle.start + 0xC000; // 0.75 s
         float dx = particle.x - centreX, dy = particle.y - centreY;
         float distance = std::max(1.0f, std::sqrt(dx * dx + dy * dy));
-        float speed = (40.0f + unit() * 120.0f) * k;
+        float speed = (20.0f + unit() * 50.0f) * k;
         particle.vx = dx / distance * speed;
         particle.vy = dy / distance * speed;
     }
