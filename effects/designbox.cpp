@@ -7,6 +7,7 @@
 #include "effects/classes_local.h"
 #include "effects/flat2d_local.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -20,6 +21,7 @@ class DesignboxEffect : public Effect {
         setTexture(0, nullptr);
         float w = float(screenWidth()), h = float(screenHeight());
         float cx = x * w - 0.5f, cy = y * h - 0.5f;
+        if (!std::isfinite(cx + cy + width + height + thick)) return;
         float halfW = width * w / 2, halfH = height * h / 2, t = thick * h / 2;
         float left = cx - halfW, right = cx + halfW, top = cy - halfH, bottom = cy + halfH;
         uint32_t colour = flat2d::alphaByte(fade) << 24 | tint;

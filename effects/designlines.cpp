@@ -35,6 +35,7 @@ class DesignlinesEffect : public Effect {
         setTexture(0, nullptr);
         float w = float(screenWidth()), h = float(screenHeight());
         float remaining = std::min(length, 1.0f) * totalLength(w, h);
+        if (!std::isfinite(thick)) return;
         uint32_t colour = flat2d::alphaByte(fade) << 24 | tint;
         for (int32_t i = 0; i < kSegments && remaining > 0; ++i) {
             float x0 = points[i].x * w, y0 = points[i].y * h;

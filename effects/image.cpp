@@ -23,6 +23,8 @@ class ImageEffect : public Effect {
         bindTexture(0, image.texture);
         flat2d::ScreenVertex fan[4];
         corners(currentViewport(), fan);
+        for (const flat2d::ScreenVertex& corner : fan)
+            if (!std::isfinite(corner.x) || !std::isfinite(corner.y)) return;
         quad.draw(fan);
     }
     void set(const char* name, const char* value) override {

@@ -6,6 +6,7 @@
 #include "effects/flat2d_local.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -29,6 +30,7 @@ class ImagescrollerEffect : public Effect {
         float scaleX = float(screenWidth()) / 640.0f;
         float columnWidth = 256.0f * scaleX;
         float shift = (length - 640.0f) * progress * scaleX;
+        if (!std::isfinite(shift)) return;
         uint32_t colour = flat2d::alphaByte(fade) << 24 | 0xFFFFFF;
         for (size_t i = 0; i < images.size(); ++i) {
             float left = float(view.left) + float(i) * columnWidth - shift;

@@ -5,6 +5,7 @@
 #include "effects/classes_local.h"
 #include "effects/flat2d_local.h"
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -17,6 +18,7 @@ class LetterwriterEffect : public Effect {
     void render(uint32_t, uint32_t) override {
         if (!font.font || text.empty()) return;
         float s = float(screenHeight()) * scale / 480.0f;
+        if (!std::isfinite(s) || !std::isfinite(x * y)) return;
         float width = measureText(font.font, text.c_str(), s, 0);
         float fontHeight = textHeight(font.font, "A", 1.0f);
         flat2d::textStates();

@@ -110,7 +110,9 @@ class MatrixEffect : public Effect {
         if (int32_t(b) >= 2 * gridRows) stripe.running = false;
     }
     void step(float x) {
+        // A stripe never needs more than one pass over the column and back in one step.
         if (!(x >= 0)) x = 0;
+        x = std::min(x, 4.0f * float(gridRows));
         for (Stripe& stripe : stripes) {
             if (stripe.running) {
                 moveStripe(stripe, x);

@@ -35,6 +35,7 @@ class MultitextEffect : public Effect {
         const Viewport& view = currentViewport();
         float h = float(view.height) * 0.9f / (float(n) * 72.0f);
         float m = h * scale;
+        if (!std::isfinite(m)) return;
         int32_t saved = font.font->alignment;
         font.font->alignment = 0;
         if (progress >= 1) {

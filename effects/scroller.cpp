@@ -5,6 +5,7 @@
 #include "effects/classes_local.h"
 #include "effects/flat2d_local.h"
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -17,6 +18,7 @@ class ScrollerEffect : public Effect {
     void render(uint32_t, uint32_t) override {
         if (!font.font || text.empty()) return;
         float s = sizeFactor();
+        if (!std::isfinite(s) || !std::isfinite(progress * travel * y)) return;
         float fontHeight = textHeight(font.font, "A", 1.0f);
         flat2d::textStates();
         int32_t saved = font.font->alignment;

@@ -7,6 +7,7 @@
 #include "platform/config.h"
 #include "platform/log.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -26,6 +27,7 @@ class VexwriterEffect : public Effect {
         if (!font.font || letterCount == 0) return;
         setTextStates();
         float g = float(screenWidth()) * scale / preferredWidth();
+        if (!std::isfinite(g) || !std::isfinite(x) || !std::isfinite(y)) return;
         float fontHeight = textHeight(font.font, "A", 1.0f);
         int32_t saved = font.font->alignment;
         font.font->alignment = 0;

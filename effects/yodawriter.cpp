@@ -200,6 +200,7 @@ class YodawriterEffect : public Effect {
         }
         alpha = alpha * particle.brightness / 255;
         if (alpha == 0) return;
+        if (!std::isfinite(px + py + size)) return;
         float half = size / 2, l = px - half - 0.5f, t = py - half - 0.5f;
         uint32_t colour = alpha << 24 | 0xFFFFFF;
         const flat2d::ScreenVertex quad[4] = {

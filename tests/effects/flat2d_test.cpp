@@ -4,8 +4,12 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
+
+using Settings = std::vector<std::pair<const char*, std::string>>;
 
 struct Flat2dTest : Flat2dFixture {
     // Brightest value inside the cell of letter i of a vexwriter text at (x, y), scale g.
@@ -338,6 +342,35 @@ TEST_F(Flat2dTest, fontsAreCountedAndMissingOnesDrawNothing) {
     EXPECT_EQ(litPixels(), 0);
     destroyEffects();
     EXPECT_EQ(fontCacheCount(), 0);
+}
+
+TEST_F(Flat2dTest, infiniteScalesDrawNothingAndStopNothing) {
+    writePicture("white.png", 8, 8, [](int, int) { return 0xFFFFFFu; });
+    const std::pair<const char*, Settings> cases[] = {
+        {"vexwriter", {{"font", fontFile()}, {"text", "abc"}, {"scale", "1e999"}}},
+        {"letterwriter", {{"font", fontFile()}, {"c", "a"}, {"scale", "-1e999"}}},
+        {"scroller", {{"font", fontFile()}, {"msg", "abc"}, {"scale", "1e999"}, {"time", "1"}}},
+        {"multitext",
+         {{"font", fontFile()}, {"count", "1"}, {"msg1", "a"}, {"time", "1"}, {"scale", "1e999"}}},
+        {"image", {{"image", "white.png"}, {"zoom", "1e999"}, {"angle", "45"}}},
+        {"designbox", {{"thick", "1e999"}}},
+        {"yodawriter", {{"font", fontFile()}, {"x", "1e999"}, {"text", "abc"}}},
+    };
+    for (const auto& [className, settings] : cases) {
+        ASSERT_TRUE(createEffect("e", className));
+        for (const auto& [name, value] : settings)
+            setEffectProperty("e", name, value.c_str());
+        frame("e", 0);
+        frame("e", 1);
+        EXPECT_EQ(litPixels(), 0) << className;
+    }
+    // An endless speed runs the simulation on, one bounded step per frame.
+    ASSERT_TRUE(createEffect("m", "matrix"));
+    setEffectProperty("m", "font", "white.png");
+    setEffectProperty("m", "speed", "1e999");
+    for (double t : {0.0, 0.5, 0.9})
+        frame("m", t);
+    EXPECT_GT(litPixels(), 0);
 }
 
 } // namespace
