@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <utility>
 
 namespace {
 
@@ -88,6 +89,36 @@ TEST(Flat2dProduction, playsToItsEndWithACleanLog) {
     EXPECT_GT(title.mean, 16.5); // above the 0x101020 background
     EXPECT_GT(pictures.mean, 60);
     EXPECT_LT(veiled.mean, pictures.mean / 2);
+}
+
+// Productions that misuse an effect stop on the fatal path with the effect's message.
+TEST(Flat2dProduction, misusedEffectsStopWithTheirMessages) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"effect t is vexwriter\ndemo\n first set t.text to \"no font yet\"\n"
+         " at second 0 start t\nenddemo\n",
+         "VXWriter1 settext used without font!"},
+        {"effect m is multitext\ndemo\n first set m.align to \"middle\"\n"
+         " at second 0 start m\nenddemo\n",
+         "'middle'? what alignment do you mean?"},
+        {"effect m is matrix\ndemo\n first set m.font to \"missing.png\"\n"
+         " at second 0 start m\nenddemo\n",
+         "Matrix effect used without font!"},
+    };
+    int n = 0;
+    for (const auto& [body, message] : cases) {
+        fs::path folder = "fatal" + std::to_string(n++);
+        fs::create_directories(folder);
+        std::ofstream(folder / "script") << "set tune to \"dali.xm\"\n" << body;
+        copyInto(fs::path(LUX_TEST_DATA) / "dali.xm", folder / "dali.xm");
+        std::string command = std::string(LUX_BINARY_DIR) + "/lux32 -C " + folder.string() +
+                              " --windowed 64x48 --render " + fs::absolute("render").string() +
+                              " --fps 10 --to 1 >out.txt 2>err.txt";
+        int status = system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1) << message;
+        EXPECT_NE(readFile("err.txt").find(message), std::string::npos) << message << "\n"
+                                                                        << readFile("err.txt");
+    }
 }
 
 } // namespace
