@@ -238,7 +238,7 @@ bool createDemoWindow(const char* title, int width, int height, bool windowed, b
     else if (windowed)
         flags |= SDL_WINDOW_RESIZABLE;
     else
-        flags |= SDL_WINDOW_FULLSCREEN;
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP; // the picture is scaled; no mode switch
     int display = windowDisplay < SDL_GetNumVideoDisplays() ? windowDisplay : 0;
     int position = int(SDL_WINDOWPOS_CENTERED_DISPLAY(display));
     window = SDL_CreateWindow(title, position, position, width, height, flags);
