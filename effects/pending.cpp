@@ -18,23 +18,13 @@ constexpr EffectClass pendingClass(const char* name) {
 
 const EffectClass gridEffectClass = pendingClass("grid");
 const EffectClass motionblurEffectClass = pendingClass("motionblur");
-const EffectClass multitextEffectClass = pendingClass("multitext");
 const EffectClass gledEffectClass = pendingClass("gled");
-const EffectClass designboxEffectClass = pendingClass("designbox");
-const EffectClass designlinesEffectClass = pendingClass("designlines");
-const EffectClass yodawriterEffectClass = pendingClass("yodawriter");
 const EffectClass gled2EffectClass = pendingClass("gled2");
-const EffectClass letterwriterEffectClass = pendingClass("letterwriter");
-const EffectClass scrollerEffectClass = pendingClass("scroller");
 const EffectClass fadeblocksEffectClass = pendingClass("fadeblocks");
 const EffectClass pilztumEffectClass = pendingClass("pilztum");
 const EffectClass torusfaderEffectClass = pendingClass("torusfader");
-const EffectClass imagescrollerEffectClass = pendingClass("imagescroller");
 const EffectClass maxEffectClass = pendingClass("max");
-const EffectClass imageEffectClass = pendingClass("image");
 const EffectClass crashzoomEffectClass = pendingClass("crashzoom");
 const EffectClass rainEffectClass = pendingClass("rain");
-const EffectClass vexwriterEffectClass = pendingClass("vexwriter");
-const EffectClass matrixEffectClass = pendingClass("matrix");
 const EffectClass plasma1EffectClass = pendingClass("plasma1");
 const EffectClass lofiEffectClass = pendingClass("lofi");
