@@ -9,6 +9,8 @@
 #include "gfx/dxcheck.h"
 #include "gfx/enumeration.h"
 #include "gfx/resources.h"
+#include "gfx/texture.h"
+#include "gfx/texturepool.h"
 #include "platform/config.h"
 #include "platform/gpu/gpu.h"
 #include "platform/log.h"
@@ -140,7 +142,10 @@ void freeTarget(RenderTarget* target) {
     if (target->surface) target->surface->Release();
     if (target->depthEntry && deviceContext.depthPool)
         deviceContext.depthPool->release(target->depthEntry);
-    if (target->textureId && hasResourceManager()) removeResource(target->textureId);
+    if (target->texture) {
+        withdrawRenderTexture(target);
+        delete target->texture;
+    }
     delete target;
 }
 
@@ -154,26 +159,6 @@ void freeTargets() {
     deviceContext.targets = nullptr;
     deviceContext.primary = nullptr;
     deviceContext.current = nullptr;
-}
-
-// Size of a target texture as the device can make it.
-void textureSizeFor(int32_t width, int32_t height, uint32_t* outWidth, uint32_t* outHeight) {
-    uint32_t w = width > 0 ? uint32_t(width) : 1, h = height > 0 ? uint32_t(height) : 1;
-    const D3DCAPS8& caps = deviceContext.caps;
-    if (caps.TextureCaps & (D3DPTEXTURECAPS_POW2 | D3DPTEXTURECAPS_SQUAREONLY)) {
-        uint32_t pw = 1, ph = 1;
-        while (pw < w)
-            pw <<= 1;
-        while (ph < h)
-            ph <<= 1;
-        w = pw;
-        h = ph;
-    }
-    if (caps.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY) w = h = (w > h ? w : h);
-    if (caps.MaxTextureWidth && w > caps.MaxTextureWidth) w = caps.MaxTextureWidth;
-    if (caps.MaxTextureHeight && h > caps.MaxTextureHeight) h = caps.MaxTextureHeight;
-    *outWidth = w;
-    *outHeight = h;
 }
 
 // The device's own viewport after a target switch (it resets it to the whole target).
@@ -210,11 +195,7 @@ void closeScene(const char* failure) {
 void initDevice(GpuSystem* direct3d, void* mainWindow) {
     DeviceContext& c = deviceContext;
     if (c.device) closeDevice();
-    void (*publish)(RenderTarget*) = c.publish;
-    void (*flip)() = c.flipTextures;
     c = DeviceContext{};
-    c.publish = publish;
-    c.flipTextures = flip;
     c.direct3d = direct3d;
     AdapterInfo* info = adapterInfo(deviceSettings.adapter);
     if (!direct3d || !info)
@@ -334,23 +315,18 @@ uint32_t blendStageCount() {
 RenderTarget* createRenderTexture(int32_t width, int32_t height, const char* name, bool withDepth) {
     DeviceContext& c = deviceContext;
     if (RenderTarget* existing = findRenderTarget(name)) return existing;
-    uint32_t w = 0, h = 0;
-    textureSizeFor(width, height, &w, &h);
-    D3DFORMAT format = screenFormat.format == D3DFMT_R5G6B5 ? D3DFMT_R5G6B5 : D3DFMT_X8R8G8B8;
-    resourceManagerDiscardBytes(0);
-    GpuTexture* texture = nullptr;
-    checkDx(
-        c.device->CreateTexture(w, h, 1, D3DUSAGE_RENDERTARGET, format, D3DPOOL_DEFAULT, &texture),
-        "CreateTexture FAILED", true);
-    uint32_t id = addResource(texture);
+    auto* texture = new Texture(width, height, kTextureRgb | kTextureRenderTarget);
+    auto* deviceTexture = static_cast<GpuTexture*>(resourceObject(texture->resourceId));
     GpuSurface* surface = nullptr;
-    checkDx(texture->GetSurfaceLevel(0, &surface), "GetSurfaceLevel FAILED", true);
+    checkDx(deviceTexture ? deviceTexture->GetSurfaceLevel(0, &surface) : D3DERR_INVALIDCALL,
+            "GetSurfaceLevel FAILED", true);
     D3DSURFACE_DESC desc;
     checkDx(surface->GetDesc(&desc), "GetDesc FAILED", true);
     surface->Release();
 
     RenderTarget* target = newTarget(name, width, height);
-    target->textureId = id;
+    target->texture = texture;
+    target->textureId = texture->resourceId;
     target->surfaceWidth = int32_t(desc.Width);
     target->surfaceHeight = int32_t(desc.Height);
     if (withDepth) {
@@ -361,7 +337,7 @@ RenderTarget* createRenderTexture(int32_t width, int32_t height, const char* nam
         target->depthEntry = static_cast<DepthEntry*>(entry);
         target->hasDepth = 1;
     }
-    if (c.publish) c.publish(target);
+    publishRenderTexture(target);
     return target;
 }
 
@@ -393,13 +369,6 @@ int32_t depthBufferCount() {
 
 RenderTarget* renderTargets() {
     return deviceContext.targets;
-}
-
-void setRenderTexturePublisher(void (*publish)(RenderTarget* target)) {
-    deviceContext.publish = publish;
-    if (!publish) return;
-    for (RenderTarget* t = deviceContext.targets; t; t = t->next)
-        if (t->textureId) publish(t);
 }
 
 void selectRenderTarget(const char* name, bool force) {
@@ -543,11 +512,7 @@ void present(const RECT* destRect, void* windowOverride) {
     closeScene("DCTX: device->EndScene() failed\n");
     c.device->Present(nullptr, destRect, windowOverride, nullptr);
     setRenderTarget(c.primary, true);
-    if (c.flipTextures) c.flipTextures();
-}
-
-void setTextureFlipHook(void (*flip)()) {
-    deviceContext.flipTextures = flip;
+    flipAnimatedTextures();
 }
 
 bool captureFrame(const char* path, bool now) {

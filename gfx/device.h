@@ -54,7 +54,7 @@ struct DepthEntry; // a shared depth buffer of one surface size
 struct RenderTarget {
     GpuSurface* surface = nullptr;         // "primary": the back buffer; texture targets: null
     gfx::DepthEntry* depthEntry = nullptr; // shared depth buffer; null for "primary"
-    Texture* texture = nullptr;            // texture layer object, null until it exists
+    Texture* texture = nullptr;            // texture targets: the texture drawn into
     uint32_t textureId = 0;                // resource id of the device texture (texture targets)
     char name[64] = {};
     int32_t width = 0, height = 0;               // as requested
@@ -93,9 +93,6 @@ RenderTarget* findRenderTarget(const char* name); // null name: the current targ
 void destroyRenderTarget(const char* name);
 int32_t depthBufferCount();    // shared depth buffers in the pool
 RenderTarget* renderTargets(); // head of the list, newest first
-// Called for every render-to-texture target once it is made (and for the ones already made
-// when set): the texture pool publishes them as "rtt:" + name.
-void setRenderTexturePublisher(void (*publish)(RenderTarget* target));
 void selectRenderTarget(const char* name, bool force = false);
 void setRenderTarget(RenderTarget* target, bool force = false);
 RenderTarget* currentRenderTarget();
@@ -108,8 +105,6 @@ bool sceneOpen();
 
 void clear(uint32_t flags, D3DCOLOR colour, float z = 1.0f, uint32_t stencil = 0);
 void present(const RECT* destRect = nullptr, void* windowOverride = nullptr);
-// What `present` calls last: the texture layer's flip of its double-buffered textures.
-void setTextureFlipHook(void (*flip)());
 // Writes "primary" as a PNG file when the next `present` shows it (or at once when `now`).
 bool captureFrame(const char* path, bool now = false);
 

@@ -69,8 +69,6 @@ struct DeviceContext {
     Viewport viewport;
     float aspect = 1.0f;
     NamedCache* depthPool = nullptr;
-    void (*publish)(RenderTarget*) = nullptr;
-    void (*flipTextures)() = nullptr;
 
     StateCache cache;
     bool softwareDevice = false;      // created with software vertex processing

@@ -4,6 +4,7 @@
 #include "data/filesystem.h"
 #include "data/stream.h"
 #include "effects/effect.h"
+#include "gfx/font.h"
 #include "platform/config.h"
 #include "platform/log.h"
 #include "platform/music/music.h"
@@ -14,6 +15,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <strings.h>
 
 namespace {
 
@@ -31,7 +34,63 @@ void printTime(Script& script, FILE* out, int64_t time) {
             (position >> 8) & 255, position & 255);
 }
 
+// What the file lookup says about one request (the lookup's own lines go to the log).
+const char* lookupResult(const char* request) {
+    Stream* stream = openFile(request);
+    if (!stream) return "NOT FOUND";
+    closeFile(stream);
+    return "found";
+}
+
+bool declaresTarget(Script& script, const char* name) {
+    for (const TargetDecl& target : script.targets())
+        if (strcmp(target.name, name) == 0) return true;
+    return false;
+}
+
+void reportTexture(Script& script, FILE* out, const char* spec) {
+    const char* result = nullptr;
+    if (strcmp(spec, "null") == 0)
+        result = "no texture";
+    else if (strncasecmp(spec, "glow:", 5) == 0)
+        result = "generated";
+    else if (strncmp(spec, "rtt:", 4) == 0)
+        result = declaresTarget(script, spec + 4) ? "render target" : "NO SUCH RENDER TARGET";
+    else
+        result = lookupResult(spec);
+    fprintf(out, "texture \"%s\" %s\n", spec, result);
+}
+
+// ".fn2" files go through the file lookup; other specs are rendered from a face.
+void reportFont(FILE* out, const char* spec) {
+    std::string first(spec, strcspn(spec, "|"));
+    bool file = first.size() > 4 && strcasecmp(first.c_str() + first.size() - 4, ".fn2") == 0;
+    if (file) {
+        fprintf(out, "font \"%s\" %s\n", spec, lookupResult(spec));
+        return;
+    }
+    char path[512] = {};
+    if (findFontFace(first.c_str(), false, false, path, sizeof(path)))
+        fprintf(out, "font \"%s\" rendered from %s\n", spec, path);
+    else
+        fprintf(out, "font \"%s\" NO FACE\n", spec);
+}
+
 } // namespace
+
+// Every texture and font that the "first" settings name, and whether the lookup finds it.
+void printResources(Script& script, FILE* out) {
+    for (const Event& event : script.events()) {
+        if (event.time >= 0 || event.effect < 0) continue;
+        const char* className = script.effects()[size_t(event.effect)].className;
+        bool glyphTexture = strcmp(className, "matrix") == 0;
+        if (strcmp(event.property, "image") == 0 ||
+            (glyphTexture && strcmp(event.property, "font") == 0))
+            reportTexture(script, out, event.value);
+        else if (strcmp(event.property, "font") == 0)
+            reportFont(out, event.value);
+    }
+}
 
 void printTimeline(Script& script, FILE* out) {
     fprintf(out,
@@ -110,6 +169,7 @@ int runCheck(void (*applyConfigKey)(const char* key, const char* value)) {
     createEffect("tmx", "tmxcontrol");
     script.parse(false);
     printTimeline(script, stdout);
+    printResources(script, stdout);
     fflush(stdout);
 
     tmxFree();

@@ -217,6 +217,7 @@ void demoInit() {
     createMusicControlEffect();
 
     srand(unsigned(time(nullptr)));
+    acquireLoadingFonts();
 
     snprintf(titleBuffer, sizeof titleBuffer, "%s%s", kTitlePrefix, preferredArchiveDescription());
 

@@ -8,7 +8,10 @@
 #include "gfx/device.h"
 #include "gfx/dxcheck.h"
 #include "gfx/enumeration.h"
+#include "gfx/font.h"
 #include "gfx/resources.h"
+#include "gfx/texture.h"
+#include "gfx/texturepool.h"
 #include "platform/config.h"
 #include "platform/gpu/gpu.h"
 #include "platform/log.h"
@@ -173,6 +176,24 @@ const Subsystem kTable[] = {
     {"demo window", nullptr, openDemoWindow, closeDemoWindow, nullptr, closeDemoWindowOnFatal},
     {"graphics support", "WNMN: dx support init\n", initGraphicsSupport, closeDevice, nullptr,
      nullptr},
+    {"textures", nullptr,
+     [] {
+         initTextures();
+         return true;
+     },
+     closeTextures, nullptr, nullptr},
+    {"texture pool", nullptr,
+     [] {
+         initTexturePool();
+         return true;
+     },
+     closeTexturePool, nullptr, nullptr},
+    {"font pool", nullptr,
+     [] {
+         initFontPool();
+         return true;
+     },
+     closeFontPool, nullptr, nullptr},
     {"screen saver", nullptr, switchScreenSaverOff, nullptr, nullptr, nullptr},
     {"device", "WNMN: directx init\n", initGraphicsDevice, nullptr, nullptr, closeDeviceOnFatal},
     {"input", nullptr, startInput, closeInput, nullptr, nullptr},
@@ -269,8 +290,28 @@ bool tickTimeline(uint32_t time, uint32_t position) {
     return tick(timeline, time, position);
 }
 
-// The loading screen's fonts have not landed; the step keeps its place.
-void releaseLoadingFonts() {}
+// ---- The loading screen's fonts ----
+
+namespace {
+
+// A production's own files win; the embedded copies make sure every production has them.
+constexpr const char* kSmallLoadingFont = "lux32.fn2|res:200";
+constexpr const char* kLargeLoadingFont = "arial_48.fn2|res:201";
+BitmapFont* loadingFonts[2] = {};
+
+} // namespace
+
+void acquireLoadingFonts() {
+    loadingFonts[0] = acquireFontFile(kSmallLoadingFont);
+    loadingFonts[1] = acquireFontFile(kLargeLoadingFont);
+}
+
+void releaseLoadingFonts() {
+    for (BitmapFont*& font : loadingFonts) {
+        releaseFont(font);
+        font = nullptr;
+    }
+}
 
 // ---- The device ----
 

@@ -37,6 +37,7 @@ void createScriptTargets();
 void startTimelineWithProgress();
 void restartProduction(); // the loop option: effects recreated, build parse, targets, timeline
 bool tickTimeline(uint32_t time, uint32_t position); // false at the production's end
+void acquireLoadingFonts(); // "lux32.fn2" and "arial_48.fn2", a production's own first
 void releaseLoadingFonts();
 
 // ---- The device, for the frame loop and the window procedure ----

@@ -121,6 +121,38 @@ TEST(Player, badOptionsAreRefusedWithAMessage) {
 
 namespace {
 
+// The check names every texture and font of the "first" settings with what the lookup finds.
+TEST(Player, checkReportsTheTexturesAndFontsOfTheFirstSettings) {
+    writeProduction("prod", R"(set tune to "dali.xm"
+rendertarget blur 0.5 0.5
+effect pic is image
+effect other is image
+effect glow is image
+effect screen is image
+effect title is vexwriter
+effect big is vexwriter
+demo
+  first set pic.image to "lake.jpg"
+  and set other.image to "missing.jpg"
+  and set glow.image to "glow:16 3.5 3.5 3.5 1.1"
+  and set screen.image to "rtt:blur"
+  and set title.font to "lux32.fn2|res:200"
+  and set big.font to "Arial|48"
+  at second 0 start pic
+enddemo
+)");
+    fs::copy_file(fs::path(LUX_TEST_DATA) / "scratch-lake.jpg", "prod/lake.jpg",
+                  fs::copy_options::overwrite_existing);
+    ASSERT_EQ(runPlayer("-C prod --check"), 0) << readFile("err.txt");
+    std::string out = readFile("out.txt");
+    EXPECT_NE(out.find("texture \"lake.jpg\" found\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("texture \"missing.jpg\" NOT FOUND\n"), std::string::npos);
+    EXPECT_NE(out.find("texture \"glow:16 3.5 3.5 3.5 1.1\" generated\n"), std::string::npos);
+    EXPECT_NE(out.find("texture \"rtt:blur\" render target\n"), std::string::npos);
+    EXPECT_NE(out.find("font \"lux32.fn2|res:200\" found\n"), std::string::npos);
+    EXPECT_NE(out.find("font \"Arial|48\" rendered from "), std::string::npos);
+}
+
 TEST(Player, defaultProductionReadsTheSameFromItsArchiveAsFromDisk) {
     ASSERT_EQ(runPlayer(std::string("-C ") + LUX_SOURCE_DIR + "/demo --check"), 0)
         << readFile("err.txt");

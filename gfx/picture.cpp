@@ -1,0 +1,165 @@
+// The picture loader: JPEG through libjpeg-turbo (accurate IDCT and fancy upsampling, the
+// reference decoder's pixels), PNG, BMP, GIF and TGA through stb_image reading straight from
+// the stream. A picture keeps its own pixel size.
+#include "data/stream.h"
+#include "gfx/texture.h"
+#include "gfx/texturepool.h"
+#include "platform/log.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <turbojpeg.h>
+#include <vector>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#define STBI_ONLY_PNG
+#define STBI_ONLY_BMP
+#define STBI_ONLY_GIF
+#define STBI_ONLY_TGA
+#define STBI_NO_STDIO
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+namespace {
+
+// Larger pictures are refused before any pixel memory is taken.
+constexpr int64_t kMaxPicturePixels = int64_t(16384) * 16384;
+constexpr int32_t kMaxPictureSide = 16384;
+
+bool sizeAcceptable(int64_t width, int64_t height) {
+    if (width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+        width * height <= kMaxPicturePixels)
+        return true;
+    logf("TXPL: warning: picture size %lldx%lld is out of range\n", (long long)width,
+         (long long)height);
+    return false;
+}
+
+bool wantsLuma(uint32_t flags) {
+    return (flags & (kTextureGrayscale | kTextureAlpha)) != 0;
+}
+
+// Luma 0.3 R + 0.59 G + 0.11 B, truncated, from blue, green, red pixels; in place.
+void lumaFromBgr(uint8_t* pixels, int64_t count) {
+    for (int64_t i = 0; i < count; ++i) {
+        const uint8_t* p = pixels + 3 * i;
+        pixels[i] = uint8_t((30 * p[2] + 59 * p[1] + 11 * p[0]) / 100);
+    }
+}
+
+// The stream's bytes: the buffer of a memory stream at its start, else a copy.
+const uint8_t* streamBytes(Stream* stream, int32_t start, int32_t length,
+                           std::vector<uint8_t>* copy) {
+    if (auto* memory = dynamic_cast<MemoryStream*>(stream); memory && memory->data())
+        return memory->data() + start;
+    copy->resize(size_t(length));
+    stream->seek(start);
+    if (!stream->readExact(copy->data(), length)) return nullptr;
+    return copy->data();
+}
+
+bool decodeJpeg(Stream* stream, int32_t start, int32_t length, Picture* picture) {
+    std::vector<uint8_t> copy;
+    const uint8_t* bytes = streamBytes(stream, start, length, &copy);
+    if (!bytes) return false;
+    tjhandle decoder = tjInitDecompress();
+    if (!decoder) return false;
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    bool ok = tjDecompressHeader3(decoder, bytes, (unsigned long)length, &width, &height,
+                                  &subsampling, &colourspace) == 0 &&
+              sizeAcceptable(width, height);
+    if (ok) {
+        picture->width = width;
+        picture->height = height;
+        picture->pixelBytes = 3;
+        picture->pixels = static_cast<uint8_t*>(malloc(size_t(width) * height * 3));
+        ok = picture->pixels != nullptr;
+    }
+    // A warning (a truncated scan, say) still leaves a picture, as the reference decoder does.
+    if (ok && tjDecompress2(decoder, bytes, (unsigned long)length, picture->pixels, width, 0,
+                            height, TJPF_BGR, 0) != 0)
+        ok = tjGetErrorCode(decoder) == TJERR_WARNING;
+    if (!ok) logf("TXPL: warning: JPEG decoding failed: %s\n", tjGetErrorStr2(decoder));
+    tjDestroy(decoder);
+    return ok;
+}
+
+int readCallback(void* user, char* data, int size) {
+    return static_cast<Stream*>(user)->read(data, size);
+}
+
+void skipCallback(void* user, int n) {
+    static_cast<Stream*>(user)->seekRelative(n);
+}
+
+int eofCallback(void* user) {
+    auto* stream = static_cast<Stream*>(user);
+    return stream->tell() >= stream->size();
+}
+
+bool decodeOther(Stream* stream, int32_t start, Picture* picture) {
+    const stbi_io_callbacks callbacks{readCallback, skipCallback, eofCallback};
+    stream->seek(start);
+    int width = 0, height = 0, channels = 0;
+    if (!stbi_info_from_callbacks(&callbacks, stream, &width, &height, &channels)) return false;
+    if (!sizeAcceptable(width, height)) return false;
+    stream->seek(start);
+    uint8_t* rgb = stbi_load_from_callbacks(&callbacks, stream, &width, &height, &channels, 3);
+    if (!rgb) {
+        logf("TXPL: warning: picture decoding failed: %s\n", stbi_failure_reason());
+        return false;
+    }
+    for (int64_t i = 0, n = int64_t(width) * height; i < n; ++i) {
+        uint8_t red = rgb[3 * i];
+        rgb[3 * i] = rgb[3 * i + 2];
+        rgb[3 * i + 2] = red;
+    }
+    picture->width = width;
+    picture->height = height;
+    picture->pixelBytes = 3;
+    picture->pixels = rgb; // stb_image allocates with malloc
+    return true;
+}
+
+} // namespace
+
+bool decodePicture(Stream* stream, uint32_t flags, Picture* picture) {
+    *picture = Picture{};
+    int32_t start = stream->tell();
+    int32_t length = stream->size() - start;
+    uint8_t magic[3] = {};
+    if (length < 3 || stream->read(magic, 3) != 3) return false;
+    bool jpeg = magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF;
+    bool ok =
+        jpeg ? decodeJpeg(stream, start, length, picture) : decodeOther(stream, start, picture);
+    if (!ok) {
+        freePicture(picture);
+        return false;
+    }
+    if (wantsLuma(flags)) {
+        lumaFromBgr(picture->pixels, int64_t(picture->width) * picture->height);
+        picture->pixelBytes = 1;
+    }
+    return true;
+}
+
+void freePicture(Picture* picture) {
+    free(picture->pixels);
+    *picture = Picture{};
+}
+
+Texture* luxLoadTexture(Stream* stream, uint32_t flags) {
+    Picture picture;
+    if (!decodePicture(stream, flags, &picture))
+        fatal("Could not create Picture object (incompatible image format?)");
+    uint32_t content = picture.pixelBytes == 1 ? 0u : uint32_t(kTextureRgb);
+    auto* texture = new Texture(picture.width, picture.height, flags | content, picture.pixels);
+    freePicture(&picture);
+    return texture;
+}
