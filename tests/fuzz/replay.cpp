@@ -9,7 +9,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-TEST(ArchiveFuzzCorpus, everyInputRunsThroughTheTarget) {
+#ifndef LUX_FUZZ_SUITE
+#define LUX_FUZZ_SUITE ArchiveFuzzCorpus
+#endif
+
+TEST(LUX_FUZZ_SUITE, everyInputRunsThroughTheTarget) {
     size_t count = 0;
     for (const auto& entry : std::filesystem::directory_iterator(LUX_FUZZ_CORPUS)) {
         if (!entry.is_regular_file()) continue;
