@@ -90,12 +90,14 @@ int32_t readTyped(ObjectStream* stream, nkObject** out, const ClassId& wanted, b
                   const char* what) {
     *out = nullptr;
     int32_t result = stream->readObject(out);
-    if (result != kObjectOk || !*out) return result;
+    if (!*out) return result;
+    // A partly read object stays in *out only when it is of the class asked for.
     int32_t kind = byInterface ? supportsInterface(*out, wanted) : isObjectOfClass(*out, wanted);
-    if (kind == kObjectOk) return kObjectOk;
+    if (kind == kObjectOk) return result;
     (*out)->release();
     *out = nullptr;
-    return refuse("an object of another class where %s belongs", what);
+    return result != kObjectOk ? result
+                               : refuse("an object of another class where %s belongs", what);
 }
 
 } // namespace
@@ -406,10 +408,11 @@ int32_t readList(ObjectStream* stream, std::vector<T*>& list, const SceneList& k
         int32_t result = kind.kind.group
                              ? readTyped(stream, &object, kind.kind, kind.byInterface, kind.what)
                              : stream->readObject(&object);
-        if (result == kObjectOk && object && !kind.kind.group && !isSceneItem(object)) {
+        if (object && !kind.kind.group && !isSceneItem(object)) {
             object->release();
             object = nullptr;
-            result = refuse("an object of another class where a scene item belongs");
+            if (result == kObjectOk)
+                result = refuse("an object of another class where a scene item belongs");
         }
         if (object) list.push_back(static_cast<T*>(object));
         if (result != kObjectOk) return result;
