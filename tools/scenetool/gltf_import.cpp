@@ -633,6 +633,13 @@ void anglesOfRotation(const Matrix& r, float angles[3]) {
     }
 }
 
+namespace {
+
+bool importModel(const tinygltf::Model& gltf, const std::string& imageStem, float frameRate,
+                 Model* model, std::string* error);
+
+} // namespace
+
 bool importGltf(const std::string& path, const std::string& imageStem, float frameRate,
                 Model* model, std::string* error) {
     tinygltf::TinyGLTF loader;
@@ -646,6 +653,40 @@ bool importGltf(const std::string& path, const std::string& imageStem, float fra
         if (error->empty()) *error = "not a glTF 2.0 file";
         return false;
     }
+    return importModel(gltf, imageStem, frameRate, model, error);
+}
+
+bool importGltfBytes(const uint8_t* bytes, size_t size, bool binary, float frameRate, Model* model,
+                     std::string* error) {
+    tinygltf::TinyGLTF loader;
+    loader.SetImageLoader(keepImageBytes, nullptr);
+    // Only embedded data: no file next to the bytes is read.
+    tinygltf::FsCallbacks noFiles{};
+    noFiles.FileExists = [](const std::string&, void*) { return false; };
+    noFiles.ExpandFilePath = [](const std::string& p, void*) { return p; };
+    noFiles.ReadWholeFile = [](std::vector<unsigned char>*, std::string* e, const std::string&,
+                               void*) {
+        *e = "external files are not read here";
+        return false;
+    };
+    noFiles.WriteWholeFile = [](std::string*, const std::string&, const std::vector<unsigned char>&,
+                                void*) { return false; };
+    loader.SetFsCallbacks(noFiles);
+    tinygltf::Model gltf;
+    std::string warning;
+    bool loaded =
+        binary
+            ? loader.LoadBinaryFromMemory(&gltf, error, &warning, bytes, unsigned(size))
+            : loader.LoadASCIIFromString(&gltf, error, &warning,
+                                         reinterpret_cast<const char*>(bytes), unsigned(size), "");
+    if (!loaded) return false;
+    return importModel(gltf, "image", frameRate, model, error);
+}
+
+namespace {
+
+bool importModel(const tinygltf::Model& gltf, const std::string& imageStem, float frameRate,
+                 Model* model, std::string* error) {
     model->frameRate = frameRate;
     Importer importer{gltf, *model, error, {}, {}, imageStem};
     for (const tinygltf::Mesh& m : gltf.meshes) {
@@ -719,5 +760,7 @@ bool importGltf(const std::string& path, const std::string& imageStem, float fra
     }
     return true;
 }
+
+} // namespace
 
 } // namespace scenetool

@@ -3,6 +3,7 @@
 // and collected in plain tables that the two scene file writers walk.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -98,6 +99,10 @@ struct Model {
 // `imageStem` ("out" gives "out_0.png" ...).
 bool importGltf(const std::string& path, const std::string& imageStem, float frameRate,
                 Model* model, std::string* error);
+
+// The same from bytes in memory (embedded buffers and images only); for fuzzing.
+bool importGltfBytes(const uint8_t* bytes, size_t size, bool binary, float frameRate, Model* model,
+                     std::string* error);
 
 // The angles a, b, c of the object matrix whose rotation part is `rotation` (unit scales).
 void anglesOfRotation(const Matrix& rotation, float angles[3]);
