@@ -4,9 +4,13 @@
 // LUX_UPDATE_GOLDEN=1 writes the picture instead of comparing.
 #include "scene/render.h"
 
+#include "data/filesystem.h"
 #include "gfx/device.h"
+#include "gfx/texture.h"
+#include "gfx/texturepool.h"
 #include "platform/gpu/gpu.h"
 #include "platform/log.h"
+#include "tests/scene/scene_writer.h"
 #include "tests/script/headless_device.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +26,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -212,4 +217,45 @@ TEST_F(Render, morphMeshDrawsThroughItsDynamicCopyAndGledDoneCounts) {
     fread(buffer, 1, sizeof buffer - 1, f);
     fclose(f);
     EXPECT_NE(strstr(buffer, "gledDone() called too often\n"), nullptr);
+}
+
+TEST_F(Render, sceneTexturesComeFromThePoolSharedByNameWithoutRegardToCase) {
+    std::filesystem::copy_file(std::string(LUX_TEST_DATA) + "/lake24.dds", "lake.dds",
+                               std::filesystem::copy_options::overwrite_existing);
+    initFileSystem();
+    initTextures();
+    initTexturePool();
+    {
+        // Flat scene: two names that differ in case name one texture.
+        SceneBytes flat;
+        flat.u32(2).name16("Lake.DDS").name16("lake.dds").u32(0).u32(0).u32(0).u32(0);
+        flat.f32(25).u32(0);
+        std::unique_ptr<MemoryStream> s(flat.stream());
+        std::string error;
+        FlatScene* scene = readFlatScene(s.get(), &error);
+        ASSERT_NE(scene, nullptr) << error;
+        ASSERT_NE(scene->textures[0], nullptr);
+        EXPECT_EQ(scene->textures[0], scene->textures[1]);
+        freeFlatScene(scene);
+
+        // Object scene: stage texture ids 0 and past the pool give no texture, id 1 the file.
+        StageRecord none, first, past;
+        first.words[0] = 1;
+        past.words[0] = 2;
+        SceneBytes object;
+        object.id({0x20000, 2, 0}).append(texturePoolBytes({"LAKE.dds"}));
+        object.u32(1).append(materialBytes("m", {none, first, past})).u32(0).u32(0).u32(0);
+        std::unique_ptr<MemoryStream> o(object.stream());
+        gledScene* loaded = readObjectScene(o.get(), &error);
+        ASSERT_NE(loaded, nullptr) << error;
+        const gledMaterial* m = loaded->materials[0];
+        EXPECT_EQ(m->stages[0].texture, nullptr);
+        ASSERT_NE(m->stages[1].texture, nullptr);
+        EXPECT_EQ(m->stages[1].texture->width, 64);
+        EXPECT_EQ(m->stages[2].texture, nullptr);
+        delete loaded;
+    }
+    closeTexturePool();
+    closeTextures();
+    closeFileSystem();
 }
