@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -185,6 +186,32 @@ D3DMATRIX flatObjectMatrix(const float* values, const float* pivot) {
         m.m[3][c] =
             values[c] - (rows[0][c] * pivot[0] + rows[1][c] * pivot[1] + rows[2][c] * pivot[2]);
     return m;
+}
+
+void computeFlatWorlds(FlatScene& scene, float frames) {
+    for (FlatObject& object : scene.objects)
+        object.computed = false;
+    std::vector<FlatObject*> chain;
+    for (FlatObject& object : scene.objects) {
+        // Walk up to the first computed ancestor (or the root), then down: no recursion, so
+        // deep parent chains cost no stack. The loader refuses cycles.
+        chain.clear();
+        for (FlatObject* at = &object; at && !at->computed; at = at->parent)
+            chain.push_back(at);
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            FlatObject* o = *it;
+            o->time = o->timeOverride >= 0 ? o->timeOverride : o->parent ? o->parent->time : frames;
+            float values[9] = {0, 0, 0, 0, 0, 0, 1, 1, 1};
+            if (o->track.valueCount >= 9) {
+                std::vector<float> all(size_t(o->track.valueCount));
+                evaluateTrack(o->track, o->time, all.data());
+                memcpy(values, all.data(), sizeof values);
+            }
+            D3DMATRIX local = flatObjectMatrix(values, o->pivot);
+            o->world = o->parent ? multiply(local, o->parent->world) : local;
+            o->computed = true;
+        }
+    }
 }
 
 // ---- Shared drawing buffers ----

@@ -35,6 +35,10 @@ void evaluateTrack(const FlatTrack& track, float t, float* out);
 // The local matrix of an object from position, three angles, three scales and its pivot.
 D3DMATRIX flatObjectMatrix(const float* values, const float* pivot);
 
+// Every object's world matrix at scene time `frames` (its "time_" override, else its
+// parent's time, else the scene's), each computed once, parents first.
+void computeFlatWorlds(FlatScene& scene, float frames);
+
 // Shared glow buffers: 32 vertices of format 0x244 and 48 indices, counted by users.
 void gledAcquireDrawingBuffers();
 void gledDone();

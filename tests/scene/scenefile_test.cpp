@@ -422,3 +422,22 @@ TEST(SceneFilesDeathTest, refusedFlatFileIsFatalNamingFileAndTable) {
         },
         testing::ExitedWithCode(1), "flat scene file 'broken.scene' refused: table 'textures'");
 }
+
+TEST(SceneFilesDeathTest, refusedObjectFileIsFatalWithTheListsMessageAndTheFile) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    SceneBytes b;
+    b.id({0x20000, 2, 0}).null().u32(1).id({0x20000, 0x7777, 0});
+    FILE* f = fopen("broken.gled", "wb");
+    fwrite(b.bytes.data(), 1, b.bytes.size(), f);
+    fclose(f);
+    EXPECT_EXIT(
+        {
+            logSetFile("fatal.txt");
+            setErrorDialogEnabled(false);
+            initFileSystem();
+            initClassRegistry();
+            registerSceneClasses();
+            loadObjectScene("broken.gled");
+        },
+        testing::ExitedWithCode(1), "mat load error: an unknown class.*broken.gled");
+}

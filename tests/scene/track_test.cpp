@@ -84,3 +84,29 @@ TEST(FlatObjects, matrixRotatesScalesAndMovesAboutThePivot) {
     for (int c = 0; c < 3; ++c)
         EXPECT_NEAR(pivot[0] * m.m[0][c] + m.m[3][c], values[c], 1e-5) << c;
 }
+
+TEST(FlatObjects, worldsComposeParentsAndTakeInheritedOrOverriddenTimes) {
+    FlatScene scene;
+    scene.objects.resize(3);
+    for (FlatObject& o : scene.objects) {
+        o.track.valueCount = 9;
+        o.track.loopMode = 1;
+        FlatKey a, b;
+        a.frame = 0;
+        b.frame = 10;
+        b.linear = 1;
+        o.track.keys = {a, b};
+        o.track.length = 10;
+        // x moves from 0 to 10 over ten frames; no rotation, unit scales.
+        o.track.values = {0, 0, 0, 0, 0, 0, 1, 1, 1, 10, 0, 0, 0, 0, 0, 1, 1, 1};
+    }
+    // Child listed before its parent, so the parent must be computed first.
+    scene.objects[0].parent = &scene.objects[1];
+    scene.objects[1].parent = &scene.objects[2];
+    scene.objects[1].timeOverride = 2;
+    computeFlatWorlds(scene, 5);
+    EXPECT_FLOAT_EQ(scene.objects[2].world.m[3][0], 5);     // scene time
+    EXPECT_FLOAT_EQ(scene.objects[1].world.m[3][0], 2 + 5); // override, on its parent
+    EXPECT_FLOAT_EQ(scene.objects[0].time, 2);              // the parent's time
+    EXPECT_FLOAT_EQ(scene.objects[0].world.m[3][0], 2 + 2 + 5);
+}
