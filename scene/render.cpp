@@ -214,6 +214,44 @@ void computeFlatWorlds(FlatScene& scene, float frames) {
     }
 }
 
+D3DMATRIX flatCameraView(const FlatScene& scene, int32_t number, float frames, float* zoom) {
+    D3DMATRIX view;
+    *zoom = 1;
+    if (number < 0 || size_t(number) >= scene.cameras.size()) return view;
+    const FlatCamera& camera = scene.cameras[size_t(number)];
+    float values[9] = {0, 0, 0, 0, 0, 0, 1, 1, 1};
+    if (camera.placement.valueCount >= 9) {
+        std::vector<float> all(size_t(camera.placement.valueCount));
+        evaluateTrack(camera.placement, frames, all.data());
+        memcpy(values, all.data(), sizeof values);
+    }
+    if (camera.zoom.valueCount >= 1) {
+        std::vector<float> all(size_t(camera.zoom.valueCount));
+        evaluateTrack(camera.zoom, frames, all.data());
+        *zoom = all[0];
+    }
+    if (camera.object) {
+        float d[3];
+        for (int i = 0; i < 3; ++i)
+            d[i] = camera.object->world.m[3][i] - values[i];
+        values[3] = std::atan2(d[0], d[2]);                                 // yaw
+        values[4] = std::atan2(d[1], std::sqrt(d[0] * d[0] + d[2] * d[2])); // pitch
+    }
+    const float unit[9] = {0, 0, 0, values[3], values[4], values[5], 1, 1, 1};
+    const float origin[3] = {0, 0, 0};
+    D3DMATRIX rotation = flatObjectMatrix(unit, origin);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            view.m[r][c] = rotation.m[c][r] * values[6 + r];
+    for (int c = 0; c < 3; ++c) {
+        view.m[3][c] =
+            -(values[0] * view.m[0][c] + values[1] * view.m[1][c] + values[2] * view.m[2][c]);
+        view.m[c][3] = 0;
+    }
+    view.m[3][3] = 1;
+    return view;
+}
+
 // ---- Shared drawing buffers ----
 
 void gledAcquireDrawingBuffers() {

@@ -39,6 +39,10 @@ D3DMATRIX flatObjectMatrix(const float* values, const float* pivot);
 // parent's time, else the scene's), each computed once, parents first.
 void computeFlatWorlds(FlatScene& scene, float frames);
 
+// The view of flat-scene camera `number` at time `frames` (worlds already computed) and its
+// zoom; a camera with an object turns to that object's world position.
+D3DMATRIX flatCameraView(const FlatScene& scene, int32_t number, float frames, float* zoom);
+
 // Shared glow buffers: 32 vertices of format 0x244 and 48 indices, counted by users.
 void gledAcquireDrawingBuffers();
 void gledDone();

@@ -110,3 +110,31 @@ TEST(FlatObjects, worldsComposeParentsAndTakeInheritedOrOverriddenTimes) {
     EXPECT_FLOAT_EQ(scene.objects[0].time, 2);              // the parent's time
     EXPECT_FLOAT_EQ(scene.objects[0].world.m[3][0], 2 + 2 + 5);
 }
+
+TEST(FlatObjects, cameraWithAnObjectTurnsToItsWorldPosition) {
+    FlatScene scene;
+    scene.objects.resize(1);
+    scene.objects[0].world.m[3][0] = 3;
+    scene.objects[0].world.m[3][1] = 4;
+    scene.objects[0].world.m[3][2] = 2;
+    FlatCamera camera;
+    camera.placement.valueCount = 9;
+    camera.placement.keys.resize(1);
+    camera.placement.values = {0, 0, -10, 0.3f, -0.2f, 0, 1, 1, 1};
+    camera.zoom.valueCount = 1;
+    camera.zoom.keys.resize(1);
+    camera.zoom.values = {1.5f};
+    camera.object = &scene.objects[0];
+    scene.cameras.push_back(camera);
+    float zoom = 0;
+    D3DMATRIX view = flatCameraView(scene, 0, 0, &zoom);
+    EXPECT_EQ(zoom, 1.5f);
+    // The object lies straight ahead, at its distance from the camera (3, 4, 12) -> 13.
+    const float* p = scene.objects[0].world.m[3];
+    float seen[3];
+    for (int c = 0; c < 3; ++c)
+        seen[c] = p[0] * view.m[0][c] + p[1] * view.m[1][c] + p[2] * view.m[2][c] + view.m[3][c];
+    EXPECT_NEAR(seen[0], 0, 1e-4);
+    EXPECT_NEAR(seen[1], 0, 1e-4);
+    EXPECT_NEAR(seen[2], 13, 1e-4);
+}
