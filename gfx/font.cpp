@@ -11,6 +11,7 @@
 #include "gfx/texture.h"
 #include "platform/config.h"
 #include "platform/log.h"
+#include "platform/values.h"
 
 #include <algorithm>
 #include <cmath>
@@ -170,12 +171,9 @@ class FontFileCache : public NamedCache {
     ~FontFileCache() override = default;
 };
 
-// "0x" prefix hexadecimal, else decimal; an empty field keeps the default.
+// Read as a property number; an empty field keeps the default.
 int32_t specNumber(const std::string& field, int32_t fallback) {
-    if (field.empty()) return fallback;
-    const char* text = field.c_str();
-    bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    return int32_t(strtol(hex ? text + 2 : text, nullptr, hex ? 16 : 10));
+    return field.empty() ? fallback : parseIntValue(field.c_str());
 }
 
 class RenderedFontCache : public NamedCache {
@@ -280,16 +278,18 @@ int32_t fontCacheCount() {
 
 namespace {
 
+// Screen height over the preferred height: text keeps its share of the screen.
+float screenRatio() {
+    float height = float(screenHeight() > 0 ? screenHeight() : 1);
+    return height / preferredHeight();
+}
+
 float textScale(const BitmapFont* font, float sizeFactor) {
-    float yres = float(configValues.yres > 0 ? configValues.yres : 1);
-    float pref = configValues.prefyres > 0 ? float(configValues.prefyres) : yres;
-    return sizeFactor * font->scale * yres / pref;
+    return sizeFactor * font->scale * screenRatio();
 }
 
 float tabStop() {
-    float yres = float(configValues.yres > 0 ? configValues.yres : 1);
-    float pref = configValues.prefyres > 0 ? float(configValues.prefyres) : yres;
-    return yres * 24.0f / pref;
+    return 24.0f * screenRatio();
 }
 
 // The pen after a tab: the next stop after it, measured from the line's start.
@@ -452,7 +452,7 @@ void addGlyph(TextBatch& batch, const Glyph& g, float penX, float penY, float m)
     float exactLeft = penX + m * g.a;
     float left = std::floor(exactLeft) - 0.5f, top = std::floor(penY) - 0.5f;
     float width = m * (g.b + 1), height = m * g.height;
-    if (left + width < 0 || left >= float(configValues.xres)) return;
+    if (left + width < 0 || left >= float(screenWidth())) return;
     float sw = float(font->surfaceWidth), sh = float(font->surfaceHeight);
     float u = g.u - (exactLeft - std::floor(exactLeft)) / (m * sw);
     float v = g.v - (penY - std::floor(penY)) / (m * sh);

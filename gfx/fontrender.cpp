@@ -12,6 +12,7 @@
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 #include FT_SIZES_H
+#include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -100,9 +103,15 @@ void readMetrics(FT_Face face, const FaceFile& file, Metrics* m) {
     const FT_Size_Metrics& sm = face->size->metrics;
     m->ascent = roundPixels(FT_MulFix(face->ascender, sm.y_scale));
     m->descent = roundPixels(FT_MulFix(face->descender, sm.y_scale));
-    m->underlinePosition = roundPixels(FT_MulFix(face->underline_position, sm.y_scale));
-    m->underlineThickness =
-        std::max(1, roundPixels(FT_MulFix(face->underline_thickness, sm.y_scale)));
+    // The face's own underline record, as the font stores it (FreeType moves its
+    // underline_position to the stroke's centre).
+    FT_Short position = face->underline_position, thickness = face->underline_thickness;
+    if (auto* post = static_cast<const TT_Postscript*>(FT_Get_Sfnt_Table(face, FT_SFNT_POST))) {
+        position = post->underlinePosition;
+        thickness = post->underlineThickness;
+    }
+    m->underlinePosition = roundPixels(FT_MulFix(position, sm.y_scale));
+    m->underlineThickness = std::max(1, roundPixels(FT_MulFix(thickness, sm.y_scale)));
     for (int code = 0; code < 256; ++code) {
         if (!loadGlyph(face, file, code)) continue;
         FT_BBox box;
@@ -230,8 +239,15 @@ bool renderFont(const char* faceName, int32_t requested, bool bold, bool italic,
     const int32_t* cellY = fit.cellY;
     logf("FONT: surface fixed at %dx%d\n", width, height);
 
-    std::vector<uint8_t> big;
-    big.resize(size_t(width) * k * height * k, 0);
+    size_t bigBytes = size_t(width) * k * height * k;
+    std::unique_ptr<uint8_t[]> big(new (std::nothrow) uint8_t[bigBytes]);
+    if (!big) {
+        logf("FONT: WARNING - GDI bitmap creation failed\n");
+        FT_Done_Face(face);
+        FT_Done_FreeType(library);
+        return false;
+    }
+    memset(big.get(), 0, bigBytes);
     BitmapFont result;
     for (int code = 0; code < 256; ++code) {
         Glyph& g = result.glyphs[code];
@@ -243,7 +259,7 @@ bool renderFont(const char* faceName, int32_t requested, bool bold, bool italic,
         g.y = uint16_t(cellY[code] / k + 1);
         g.height = float(s);
         drawGlyph(face, file, code, cellX[code] - metrics.a[code] + k,
-                  cellY[code] + k + metrics.ascent, big.data(), width * k, height * k, antialias);
+                  cellY[code] + k + metrics.ascent, big.get(), width * k, height * k, antialias);
     }
     result.surfaceWidth = width;
     result.surfaceHeight = height;
@@ -253,7 +269,7 @@ bool renderFont(const char* faceName, int32_t requested, bool bold, bool italic,
         for (int32_t x = 0; x < width; ++x) {
             uint32_t sum = 0;
             for (int32_t dy = 0; dy < k; ++dy) {
-                const uint8_t* row = big.data() + (size_t(y) * k + dy) * width * k + size_t(x) * k;
+                const uint8_t* row = big.get() + (size_t(y) * k + dy) * width * k + size_t(x) * k;
                 for (int32_t dx = 0; dx < k; ++dx)
                     sum += row[dx];
             }

@@ -27,39 +27,72 @@ inline uint32_t packTexel(const TextureFormat& f, uint32_t a, uint32_t r, uint32
            ((b >> c[7]) << c[6]);
 }
 
-inline void storeTexel(uint8_t* out, uint32_t texel, uint32_t bytes) {
-    for (uint32_t i = 0; i < bytes; ++i)
-        out[i] = uint8_t(texel >> (8 * i));
+// One row, with the texel size fixed at compile time; `channels` reads the source pixel as
+// alpha, red, green, blue.
+template <uint32_t Bytes, int32_t SourceBytes, typename Channels>
+void convertRow(const uint8_t* s, uint8_t* t, int32_t count, const TextureFormat& f,
+                Channels channels) {
+    for (int32_t i = 0; i < count; ++i, s += SourceBytes, t += Bytes) {
+        uint32_t a, r, g, b;
+        channels(s, &a, &r, &g, &b);
+        uint32_t texel = packTexel(f, a, r, g, b);
+        if constexpr (Bytes == 4) {
+            memcpy(t, &texel, 4); // little-endian
+        } else {
+            for (uint32_t k = 0; k < Bytes; ++k)
+                t[k] = uint8_t(texel >> (8 * k));
+        }
+    }
+}
+
+template <int32_t SourceBytes, typename Channels>
+void convertAny(const uint8_t* s, uint8_t* t, int32_t count, const TextureFormat& f,
+                Channels channels) {
+    switch (f.bits) {
+    case 8:
+        return convertRow<1, SourceBytes>(s, t, count, f, channels);
+    case 16:
+        return convertRow<2, SourceBytes>(s, t, count, f, channels);
+    case 24:
+        return convertRow<3, SourceBytes>(s, t, count, f, channels);
+    default:
+        return convertRow<4, SourceBytes>(s, t, count, f, channels);
+    }
 }
 
 void convertRgb(const uint8_t* s, uint8_t* t, int32_t count, const TextureFormat& f) {
-    uint32_t bytes = f.bits / 8;
-    for (int32_t i = 0; i < count; ++i, s += 3, t += bytes)
-        storeTexel(t, packTexel(f, 0, s[2], s[1], s[0]), bytes);
+    convertAny<3>(s, t, count, f,
+                  [](const uint8_t* p, uint32_t* a, uint32_t* r, uint32_t* g, uint32_t* b) {
+                      *a = 0, *r = p[2], *g = p[1], *b = p[0];
+                  });
 }
 
 void convertGray(const uint8_t* s, uint8_t* t, int32_t count, const TextureFormat& f) {
-    uint32_t bytes = f.bits / 8;
-    for (int32_t i = 0; i < count; ++i, s += 1, t += bytes)
-        storeTexel(t, packTexel(f, 0, s[0], s[0], s[0]), bytes);
+    convertAny<1>(s, t, count, f,
+                  [](const uint8_t* p, uint32_t* a, uint32_t* r, uint32_t* g, uint32_t* b) {
+                      *a = 0, *r = *g = *b = p[0];
+                  });
 }
 
 void convertAlpha(const uint8_t* s, uint8_t* t, int32_t count, const TextureFormat& f) {
-    uint32_t bytes = f.bits / 8;
-    for (int32_t i = 0; i < count; ++i, s += 1, t += bytes)
-        storeTexel(t, packTexel(f, s[0], 255, 255, 255), bytes);
+    convertAny<1>(s, t, count, f,
+                  [](const uint8_t* p, uint32_t* a, uint32_t* r, uint32_t* g, uint32_t* b) {
+                      *a = p[0], *r = *g = *b = 255;
+                  });
 }
 
 void convertRgba(const uint8_t* s, uint8_t* t, int32_t count, const TextureFormat& f) {
-    uint32_t bytes = f.bits / 8;
-    for (int32_t i = 0; i < count; ++i, s += 4, t += bytes)
-        storeTexel(t, packTexel(f, s[3], s[2], s[1], s[0]), bytes);
+    convertAny<4>(s, t, count, f,
+                  [](const uint8_t* p, uint32_t* a, uint32_t* r, uint32_t* g, uint32_t* b) {
+                      *a = p[3], *r = p[2], *g = p[1], *b = p[0];
+                  });
 }
 
 void convertGrayAlpha(const uint8_t* s, uint8_t* t, int32_t count, const TextureFormat& f) {
-    uint32_t bytes = f.bits / 8;
-    for (int32_t i = 0; i < count; ++i, s += 2, t += bytes)
-        storeTexel(t, packTexel(f, s[1], s[0], s[0], s[0]), bytes);
+    convertAny<2>(s, t, count, f,
+                  [](const uint8_t* p, uint32_t* a, uint32_t* r, uint32_t* g, uint32_t* b) {
+                      *a = p[1], *r = *g = *b = p[0];
+                  });
 }
 
 // Channel layout of a format: bits and shift of alpha, red, green, blue; luminance counts

@@ -177,47 +177,58 @@ int32_t ddsPixelBytes(const uint8_t* d) {
 
 } // namespace
 
-Texture* readDdsTexture(Stream* stream, uint32_t flags, bool* declined) {
+const char* parseDds(Stream* stream, DdsImage* image, bool* declined) {
     *declined = false;
     uint32_t magic = 0;
     if (stream->read(&magic, 4) != 4 || magic != kDdsMagic) {
         *declined = true;
         return nullptr;
     }
+    const char* corrupted = "Raw texture file corrupted";
     uint8_t d[kDdsMaxDescription] = {};
-    if (stream->read(d, 4) != 4) fatal("Raw texture file corrupted");
+    if (stream->read(d, 4) != 4) return corrupted;
     int32_t length = int32_t(fieldAt(d, 0));
     if (length < kDdsMinDescription || length > kDdsMaxDescription ||
         !stream->readExact(d + 4, length - 4))
-        fatal("Raw texture file corrupted");
+        return corrupted;
     // A count of 1 (the one level) is what common tools write for a single-level file.
-    if (fieldAt(d, 24) > 1) fatal("Raw texture file corrupted");
+    if (fieldAt(d, 24) > 1) return corrupted;
     int32_t pixelBytes = ddsPixelBytes(d);
-    if (!pixelBytes) fatal("Raw texture file has unsupported pixel format");
+    if (!pixelBytes) return "Raw texture file has unsupported pixel format";
     uint32_t layout = fieldAt(d, 4);
-    if (!(layout & (kDdsLinearSize | kDdsPitch))) fatal("Raw texture has strange layout flags");
+    if (!(layout & (kDdsLinearSize | kDdsPitch))) return "Raw texture has strange layout flags";
 
     int64_t height = fieldAt(d, 8), width = fieldAt(d, 12), pitch = fieldAt(d, 16);
     int64_t rowBytes = width * pixelBytes;
     int64_t dataStart = stream->tell();
     int64_t available = int64_t(stream->size()) - dataStart;
-    if (width <= 0 || height <= 0) fatal("Raw texture file corrupted");
+    // Each pixel takes at least a byte of the file, which also keeps the products in range.
+    if (width <= 0 || height <= 0 || width > available || height > available) return corrupted;
     bool linear = (layout & kDdsLinearSize) != 0;
-    if (!linear && pitch < rowBytes) fatal("Raw texture file corrupted");
+    if (!linear && pitch < rowBytes) return corrupted;
     int64_t needed = linear ? rowBytes * height : pitch * (height - 1) + rowBytes;
-    if (needed > available) fatal("Raw texture file corrupted");
+    if (needed > available) return corrupted;
 
-    std::vector<uint8_t> pixels(size_t(rowBytes * height));
+    image->width = int32_t(width);
+    image->height = int32_t(height);
+    image->pixelBytes = pixelBytes;
+    image->pixels.assign(size_t(rowBytes * height), 0);
     if (linear) {
-        if (!stream->readExact(pixels.data(), int32_t(rowBytes * height)))
-            fatal("Raw texture file corrupted");
-    } else {
-        for (int64_t row = 0; row < height; ++row) {
-            stream->seek(int32_t(dataStart + row * pitch));
-            if (!stream->readExact(pixels.data() + row * rowBytes, int32_t(rowBytes)))
-                fatal("Raw texture file corrupted");
-        }
+        if (!stream->readExact(image->pixels.data(), int32_t(rowBytes * height))) return corrupted;
+        return nullptr;
     }
-    uint32_t content = pixelBytes == 4 ? (kTextureRgb | kTextureAlpha) : kTextureRgb;
-    return new Texture(int32_t(width), int32_t(height), flags | content, pixels.data());
+    for (int64_t row = 0; row < height; ++row) {
+        stream->seek(int32_t(dataStart + row * pitch));
+        if (!stream->readExact(image->pixels.data() + row * rowBytes, int32_t(rowBytes)))
+            return corrupted;
+    }
+    return nullptr;
+}
+
+Texture* readDdsTexture(Stream* stream, uint32_t flags, bool* declined) {
+    DdsImage image;
+    if (const char* error = parseDds(stream, &image, declined)) fatal("%s", error);
+    if (*declined) return nullptr;
+    uint32_t content = image.pixelBytes == 4 ? (kTextureRgb | kTextureAlpha) : kTextureRgb;
+    return new Texture(image.width, image.height, flags | content, image.pixels.data());
 }

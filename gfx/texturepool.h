@@ -19,6 +19,7 @@
 #include "data/filesystem.h"
 
 #include <cstdint>
+#include <vector>
 
 class Stream;
 struct Texture;
@@ -57,6 +58,13 @@ void glowImage(int32_t size, float redExponent, float greenExponent, float blueE
 Texture* loadTextureStream(Stream* stream, uint32_t flags);
 // Null with `declined` set when the stream is no DDS file (position left for the caller).
 Texture* readDdsTexture(Stream* stream, uint32_t flags, bool* declined);
+// The pixels of a DDS file: null, or the message of what is wrong with it.
+struct DdsImage {
+    int32_t width = 0, height = 0;
+    int32_t pixelBytes = 0; // 4: blue, green, red, alpha; 3: blue, green, red
+    std::vector<uint8_t> pixels;
+};
+const char* parseDds(Stream* stream, DdsImage* image, bool* declined);
 // The picture loader (fatal when the picture cannot be decoded).
 Texture* luxLoadTexture(Stream* stream, uint32_t flags);
 

@@ -8,10 +8,12 @@ build=${1:-build}
 export SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-offscreen}
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 export LUX_UPDATE_GOLDEN=1
-cmake --build "$build" -j2 --target script_timeline_golden_test
-mkdir -p tests/golden/timeline
+cmake --build "$build" -j2 --target script_timeline_golden_test gfx_font_golden_test
+mkdir -p tests/golden/timeline tests/golden/fonts
 bin=$(realpath "$build")/tests/script/script_timeline_golden_test
+fonts=$(realpath "$build")/tests/gfx/gfx_font_golden_test
 work=$(mktemp -d)
 (cd "$work" && "$bin")
+(cd "$work" && "$fonts")
 rm -rf "$work"
 git status --short tests/golden

@@ -23,7 +23,10 @@
 #include "script/preprocessor.h"
 #include "script/timeline.h"
 #include "shell/input.h"
+#include "shell/launchdialog.h"
+#include "shell/loadingscreen.h"
 #include "shell/options.h"
+#include "shell/progresswindow.h"
 #include "shell/startup.h"
 
 #include <cstdio>
@@ -110,8 +113,14 @@ bool startMusicLibrary() {
 }
 
 bool enumerateDisplayAdapters() {
-    enumerateAdapters(direct3d, nullptr);
+    setStartupProgressRange(int32_t(direct3d->GetAdapterCount()) + 1);
+    enumerateAdapters(direct3d, reportStartupProgress);
+    closeStartupProgress();
     return true;
+}
+
+bool runLaunchDialog() {
+    return showLaunchDialog(launchOptions, &soundSettings); // false: the user quit
 }
 
 bool initGraphicsSupport() {
@@ -195,7 +204,7 @@ const Subsystem kTable[] = {
     {"configuration", nullptr, readConfiguration, destroyScript, nullptr, nullptr},
     {"music library", nullptr, startMusicLibrary, nullptr, nullptr, nullptr},
     {"enumeration", nullptr, enumerateDisplayAdapters, freeAdapters, nullptr, nullptr},
-    {"launch dialog", nullptr, chooseLaunchSettings, nullptr, nullptr, nullptr},
+    {"launch dialog", nullptr, runLaunchDialog, nullptr, nullptr, nullptr},
     {"demo window", nullptr, openDemoWindow, closeDemoWindow, nullptr, closeDemoWindowOnFatal},
     {"graphics support", "WNMN: dx support init\n", initGraphicsSupport, closeDevice, nullptr,
      nullptr},
@@ -299,7 +308,7 @@ void createScriptTargets() {
 }
 
 void startTimelineWithProgress() {
-    startTimeline(timeline, nullptr);
+    startTimeline(timeline, loadingProgress);
 }
 
 void restartProduction() {
@@ -327,9 +336,11 @@ BitmapFont* loadingFonts[2] = {};
 void acquireLoadingFonts() {
     loadingFonts[0] = acquireFontFile(kSmallLoadingFont);
     loadingFonts[1] = acquireFontFile(kLargeLoadingFont);
+    loadingScreen().setFonts(loadingFonts[0], loadingFonts[1]);
 }
 
 void releaseLoadingFonts() {
+    loadingScreen().setFonts(nullptr, nullptr);
     for (BitmapFont*& font : loadingFonts) {
         releaseFont(font);
         font = nullptr;

@@ -9,6 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
+// The suite is named by the program that replays (one per target).
 #ifndef LUX_FUZZ_SUITE
 #define LUX_FUZZ_SUITE ArchiveFuzzCorpus
 #endif

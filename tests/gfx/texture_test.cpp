@@ -231,7 +231,34 @@ TEST_F(TextureTest, RenderTargetsGetRealTextures) {
     EXPECT_EQ(findRenderTarget("blur"), nullptr);
 }
 
+TEST_F(TextureTest, CubeTexturesFillEveryLevelOfAFace) {
+    std::vector<uint8_t> gray(64 * 64, 90);
+    CubeTexture cube(64, kTextureGrayscale | kTextureMipMaps);
+    EXPECT_EQ(cube.levels, 6u);
+    cube.upload(D3DCUBEMAP_FACE_NEGATIVE_Y, gray.data());
+    auto* object = static_cast<GpuCubeTexture*>(resourceObject(cube.resourceId));
+    ASSERT_NE(object, nullptr);
+    GpuSurface* surface = nullptr;
+    ASSERT_EQ(object->GetCubeMapSurface(D3DCUBEMAP_FACE_NEGATIVE_Y, 5, &surface), D3D_OK);
+    std::vector<uint32_t> texels;
+    EXPECT_EQ(device->ReadSurface(surface, &texels), D3D_OK);
+    surface->Release();
+    ASSERT_EQ(texels.size(), 4u);
+    EXPECT_EQ((texels[0] >> 16) & 0xFF, 90u);
+    EXPECT_NE(log().find("TEXX: added cubemap: edge=64, 6 miplevels, flags: grayscale+mip maps, "
+                         "rid #"),
+              std::string::npos);
+}
+
 using TextureDeathTest = TextureTest;
+
+TEST_F(TextureDeathTest, CubeEdgesTheDeviceWouldRoundAreFatal) {
+    restartWith(GpuCapsProfile::Pow2Only);
+    EXPECT_EXIT({ CubeTexture cube(100, kTextureRgb); }, ::testing::ExitedWithCode(1),
+                "Hardware does not directly support requested cubemap edge size of 100");
+    EXPECT_EXIT({ CubeTexture cube(64, kTextureRgb | kTextureAnimated); },
+                ::testing::ExitedWithCode(1), "Animated Cubemaps are not supported \\(yet\\)");
+}
 
 TEST_F(TextureDeathTest, NoContentBitsFindNoFormat) {
     EXPECT_EXIT({ Texture t(8, 4, kTextureMipMaps); }, ::testing::ExitedWithCode(1),

@@ -190,6 +190,54 @@ TEST_F(TexturePoolTest, JpegsMatchTheReferenceDecoderExactly) {
     }
 }
 
+// The picture drawn 1:1 on a screen of its size reads back as the reference decoder's pixels.
+TEST_F(TexturePoolTest, JpegShownOneToOneOnTheScreenMatchesTheReferenceDecoder) {
+    std::string path = dataPath("scratch-lake-420.jpg");
+    int width = 0, height = 0;
+    std::vector<uint8_t> reference = djpegPixels(path, &width, &height);
+    ASSERT_EQ(reference.size(), size_t(width) * height * 3);
+    closeTexturePool();
+    closeDevice();
+    freeAdapters();
+    configValues.xres = width;
+    configValues.yres = height;
+    GpuSystem* system = gpuCreate();
+    ASSERT_NE(system, nullptr);
+    resourceInit();
+    enumerateAdapters(system, nullptr);
+    initDevice(system, nullptr);
+    device = dxDevice();
+    initTexturePool();
+    Texture* texture = acquireTexture(path.c_str(), 0);
+    ASSERT_NE(texture, nullptr);
+    struct Vertex {
+        float x, y, z, rhw, u, v;
+    };
+    float w = float(width), h = float(height), u = texture->uScale, v = texture->vScale;
+    const Vertex quad[4] = {{-0.5f, -0.5f, 0.5f, 1, 0, 0},
+                            {w - 0.5f, -0.5f, 0.5f, 1, u, 0},
+                            {w - 0.5f, h - 0.5f, 0.5f, 1, u, v},
+                            {-0.5f, h - 0.5f, 0.5f, 1, 0, v}};
+    clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0);
+    resetDeviceState();
+    setRenderState(D3DRS_ZENABLE, 0);
+    setStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    setStageState(0, D3DTSS_MAGFILTER, D3DTEXF_POINT);
+    setStageState(0, D3DTSS_MINFILTER, D3DTEXF_POINT);
+    bindTexture(0, texture);
+    drawFanUP(quad, 4, D3DFVF_XYZRHW | D3DFVF_TEX1);
+    std::vector<uint32_t> pixels;
+    ASSERT_EQ(device->ReadSurface(findRenderTarget("primary")->surface, &pixels), D3D_OK);
+    ASSERT_EQ(pixels.size(), size_t(width) * height);
+    int mismatches = 0;
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        const uint8_t* r = &reference[3 * i];
+        mismatches += (pixels[i] & 0xFFFFFF) != (uint32_t(r[0]) << 16 | uint32_t(r[1]) << 8 | r[2]);
+    }
+    EXPECT_EQ(mismatches, 0);
+    releaseTexture(texture);
+}
+
 TEST_F(TexturePoolTest, JpegWithTheAlphaFlagHoldsItsLuma) {
     std::string path = dataPath("scratch-lake.jpg");
     int width = 0, height = 0;
@@ -313,6 +361,22 @@ TEST(PictureLoader, HugeDimensionsAreRefusedBeforeDecoding) {
     Picture picture;
     EXPECT_FALSE(decodePicture(&file.stream, 0, &picture));
     EXPECT_NE(readText("log.txt").find("picture size 40000x40000 is out of range"),
+              std::string::npos);
+}
+
+// A damaged header may claim far more pixels than its file could hold: no decoding at all.
+TEST(PictureLoader, HeadersClaimingMorePixelsThanTheFileHoldsAreRefused) {
+    std::vector<uint8_t> tga(469, 0);
+    tga[2] = 10;                    // run-length colour image
+    tga[12] = 0x40, tga[13] = 1;    // 320 wide
+    tga[14] = 0x0c, tga[15] = 0x21; // 8460 high: 2.7 million pixels from 469 bytes
+    tga[16] = 24;
+    MemoryFile file(tga);
+    logSetFile("log.txt");
+    Picture picture;
+    EXPECT_FALSE(decodePicture(&file.stream, 0, &picture));
+    EXPECT_NE(readText("log.txt").find("picture size 320x8460 is out of range for a file of 469 "
+                                       "bytes"),
               std::string::npos);
 }
 
