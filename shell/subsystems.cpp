@@ -17,6 +17,8 @@
 #include "platform/log.h"
 #include "platform/music/music.h"
 #include "platform/window.h"
+#include "scene/object.h"
+#include "scene/scene.h"
 #include "script/parser.h"
 #include "script/preprocessor.h"
 #include "script/timeline.h"
@@ -60,11 +62,25 @@ void loadScript() {
 
 // ---- Rows ----
 
-// The 3D engine's object system has not landed; its place in the order is kept.
+// The object system's registry, and the input the scene engine's steered cameras read (the
+// input tables live in the shell, above the scene library).
 bool initObjectSystem() {
+    initClassRegistry();
+    SceneInput hooks;
+    hooks.isKeyDown = isKeyDown;
+    hooks.wasKeyPressed = wasKeyPressed;
+    hooks.mouseButtons = mouseButtons;
+    hooks.readMouseMotion = readMouseMotion;
+    hooks.captureMouse = captureMouse;
+    hooks.releaseMouse = releaseMouse;
+    setSceneInput(hooks);
     return true;
 }
-void closeObjectSystem() {}
+
+void closeObjectSystem() {
+    setSceneInput(SceneInput{});
+    closeClassRegistry();
+}
 
 bool startFileLookup() {
     initFileSystem();
