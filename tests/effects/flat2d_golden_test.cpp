@@ -93,7 +93,7 @@ TEST_P(Flat2dGoldenTest, matchesItsPicture) {
 }
 
 std::string font() {
-    return std::string(LUX_BINARY_DIR) + "/fonts/lux32.fn2";
+    return "lux32.fn2"; // copied beside the test by the fixture
 }
 
 const Case kCases[] = {
