@@ -26,6 +26,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -131,6 +132,12 @@ bool openMusicOutput() {
         tmxOpen(demoWindowHandle(), &soundSettings);
         return true;
     }
+    // The render folder is made, as every exporter does; an existing one is written into.
+    std::error_code error;
+    std::filesystem::create_directories(launchOptions.renderDir, error);
+    if (error)
+        fatal("cannot make the render folder '%s': %s\n", launchOptions.renderDir.c_str(),
+              error.message().c_str());
     std::string wav = launchOptions.renderDir + "/audio.wav";
     if (!tmxOfflineOpen(wav.c_str(), &soundSettings))
         fatal("cannot write the offline audio file '%s'\n", wav.c_str());

@@ -109,6 +109,9 @@ struct Player {
     bool wavFailed = false;
     int64_t offlineFrame = 0;     // the caller's frame clock, in frames
     int64_t offlinePlayFrame = 0; // its value at tmxPlay
+    uint32_t offlineTime = 0;     // the caller's frame clock as given (1/65536 s)
+    uint32_t offlinePlayTime = 0; // its value at tmxPlay
+    bool seekedSincePlay = false; // tmxSetPosition moved the song since tmxPlay
 
     std::vector<Variable> variables;
 };
@@ -465,6 +468,8 @@ void tmxPlay() {
         player.heardFrame = kNoFrame;
         player.playClock = std::chrono::steady_clock::now();
         player.offlinePlayFrame = player.offlineFrame;
+        player.offlinePlayTime = player.offlineTime;
+        player.seekedSincePlay = false;
         player.playing = player.output != Output::none;
         if (!player.playing) logf("TMXL: warning: tmxPlay before tmxOpen\n");
     }
@@ -493,10 +498,20 @@ void tmxClose() {
     tmxFree();
 }
 
+// Offline, the caller's frame clock is the heard time itself: going through whole samples
+// and back would put a frame's time up to two units early, and an event due exactly at a
+// frame would show one frame late.
+namespace {
+bool offlineTimeIsExact() {
+    return player.output == Output::offline && player.playing && !player.seekedSincePlay;
+}
+} // namespace
+
 int32_t tmxGetTime() {
     Hold guard(player.lock);
     int64_t frame = heardFrameNow();
     if (frame == kNoFrame || frame < 0) return beforeSound(frame);
+    if (offlineTimeIsExact()) return int32_t(player.offlineTime - player.offlinePlayTime);
     int64_t sliceStart = 0;
     const SongCursor& cursor = cursorOfFrame(frame, sliceStart);
     return toTimeUnits(cursor.songTime + double(frame - sliceStart) / rate());
@@ -506,6 +521,8 @@ int32_t tmxGetClock() {
     Hold guard(player.lock);
     int64_t frame = heardFrameNow();
     if (frame == kNoFrame || frame < 0) return beforeSound(frame);
+    if (player.output == Output::offline && player.playing)
+        return int32_t(player.offlineTime - player.offlinePlayTime);
     return toTimeUnits(double(frame) / rate());
 }
 
@@ -521,6 +538,7 @@ uint32_t tmxGetPosition() {
 void tmxSetPosition(int order, int row) {
     Hold audio(player.lock);
     followWallClock();
+    player.seekedSincePlay = true;
     Hold conversions(conversionLock);
     if (!tuneSeek(player.tune, rate(), order, row, player.cursor))
         logf("TMXL: warning: no position %d/%d to go to\n", order, row);
@@ -580,6 +598,7 @@ bool tmxOfflineOpen(const char* wavPath, const SoundSettings* settings) {
     player.output = Output::offline;
     player.offlineFrame = 0;
     player.offlinePlayFrame = 0;
+    player.offlineTime = player.offlinePlayTime = 0;
     mixerReset(player.mixer, rate());
     logf("TMXL: rendering offline to '%s'\n", wavPath);
     return !player.wavFailed;
@@ -588,6 +607,7 @@ bool tmxOfflineOpen(const char* wavPath, const SoundSettings* settings) {
 void tmxOfflineAdvance(uint32_t time, bool write) {
     Hold guard(player.lock);
     if (player.output != Output::offline) return;
+    if (time > player.offlineTime) player.offlineTime = time;
     int64_t target = int64_t(time) * rate() / 65536;
     std::vector<int16_t> block;
     while (player.offlineFrame < target) {

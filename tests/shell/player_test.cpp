@@ -2,6 +2,9 @@
 // leaves behind: the log, the exit status, the offline audio.
 #include <gtest/gtest.h>
 
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb/stb_image.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -176,6 +179,45 @@ namespace {
 
 // A render that starts at --from shows the same frames and plays the same audio as the
 // same stretch of a render from the start.
+// The colour of the pixel at (x, y) of a PNG frame as 0xRRGGBB, or -1 when unreadable.
+int64_t pixelOf(const std::string& path, int x, int y) {
+    int width = 0, height = 0, channels = 0;
+    unsigned char* pixels = stbi_load(path.c_str(), &width, &height, &channels, 3);
+    if (!pixels || x >= width || y >= height) {
+        stbi_image_free(pixels);
+        return -1;
+    }
+    const unsigned char* p = pixels + (size_t(y) * size_t(width) + size_t(x)) * 3;
+    int64_t rgb = int64_t(p[0]) << 16 | int64_t(p[1]) << 8 | p[2];
+    stbi_image_free(pixels);
+    return rgb;
+}
+
+// Frame n of an offline render shows the production at n / fps: events due exactly at a
+// frame's time show on that frame. The render folder is made when it does not exist.
+TEST(Player, renderFrameNShowsTheProductionAtNOverFps) {
+    writeProduction("events", R"(set tune to "dali.xm"
+effect bg is clear
+demo runs for 3 seconds
+  first set bg.color to 0x000000
+  at second 0 start bg
+  at second 1 set bg.color to 0xff0000
+  at second 1.5 set bg.color to 0x00ff00
+  at second 1.75 set bg.color to 0x0000ff
+enddemo
+)");
+    ASSERT_EQ(runPlayer("-C events --windowed 64x48 --render " +
+                        fs::absolute("not/yet/there").string() + " --fps 4"),
+              0)
+        << readFile("err.txt");
+    const int64_t expected[] = {0, 0, 0, 0, 0xff0000, 0xff0000, 0x00ff00, 0x0000ff, 0x0000ff};
+    for (int n = 0; n < 9; ++n) {
+        char path[64];
+        snprintf(path, sizeof path, "not/yet/there/frame%06d.png", n);
+        EXPECT_EQ(pixelOf(path, 10, 10), expected[n]) << path;
+    }
+}
+
 TEST(Player, renderFromALaterSecondMatchesTheSameStretchOfAFullRender) {
     std::string demo = std::string(LUX_BINARY_DIR) + "/demo";
     fs::create_directories("full");
