@@ -17,7 +17,6 @@ constexpr EffectClass pendingClass(const char* name) {
 } // namespace
 
 const EffectClass gridEffectClass = pendingClass("grid");
-const EffectClass motionblurEffectClass = pendingClass("motionblur");
 const EffectClass multitextEffectClass = pendingClass("multitext");
 const EffectClass gledEffectClass = pendingClass("gled");
 const EffectClass designboxEffectClass = pendingClass("designbox");
@@ -32,9 +31,6 @@ const EffectClass torusfaderEffectClass = pendingClass("torusfader");
 const EffectClass imagescrollerEffectClass = pendingClass("imagescroller");
 const EffectClass maxEffectClass = pendingClass("max");
 const EffectClass imageEffectClass = pendingClass("image");
-const EffectClass crashzoomEffectClass = pendingClass("crashzoom");
 const EffectClass rainEffectClass = pendingClass("rain");
 const EffectClass vexwriterEffectClass = pendingClass("vexwriter");
 const EffectClass matrixEffectClass = pendingClass("matrix");
-const EffectClass plasma1EffectClass = pendingClass("plasma1");
-const EffectClass lofiEffectClass = pendingClass("lofi");
