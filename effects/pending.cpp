@@ -16,7 +16,6 @@ constexpr EffectClass pendingClass(const char* name) {
 
 } // namespace
 
-const EffectClass gridEffectClass = pendingClass("grid");
 const EffectClass multitextEffectClass = pendingClass("multitext");
 const EffectClass gledEffectClass = pendingClass("gled");
 const EffectClass designboxEffectClass = pendingClass("designbox");
@@ -29,6 +28,5 @@ const EffectClass pilztumEffectClass = pendingClass("pilztum");
 const EffectClass imagescrollerEffectClass = pendingClass("imagescroller");
 const EffectClass maxEffectClass = pendingClass("max");
 const EffectClass imageEffectClass = pendingClass("image");
-const EffectClass rainEffectClass = pendingClass("rain");
 const EffectClass vexwriterEffectClass = pendingClass("vexwriter");
 const EffectClass matrixEffectClass = pendingClass("matrix");
