@@ -32,12 +32,16 @@ namespace {
 constexpr int64_t kMaxPicturePixels = int64_t(16384) * 16384;
 constexpr int32_t kMaxPictureSide = 16384;
 
-bool sizeAcceptable(int64_t width, int64_t height) {
+// No format packs more than a few thousand pixels into a byte; a header that claims more
+// belongs to a damaged file, whose decoding would only fill memory with nothing.
+constexpr int64_t kMaxPixelsPerByte = 4096;
+
+bool sizeAcceptable(int64_t width, int64_t height, int64_t fileBytes) {
     if (width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
-        width * height <= kMaxPicturePixels)
+        width * height <= kMaxPicturePixels && width * height <= fileBytes * kMaxPixelsPerByte)
         return true;
-    logf("TXPL: warning: picture size %lldx%lld is out of range\n", (long long)width,
-         (long long)height);
+    logf("TXPL: warning: picture size %lldx%lld is out of range for a file of %lld bytes\n",
+         (long long)width, (long long)height, (long long)fileBytes);
     return false;
 }
 
@@ -73,7 +77,7 @@ bool decodeJpeg(Stream* stream, int32_t start, int32_t length, Picture* picture)
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
     bool ok = tjDecompressHeader3(decoder, bytes, (unsigned long)length, &width, &height,
                                   &subsampling, &colourspace) == 0 &&
-              sizeAcceptable(width, height);
+              sizeAcceptable(width, height, length);
     if (ok) {
         picture->width = width;
         picture->height = height;
@@ -103,12 +107,12 @@ int eofCallback(void* user) {
     return stream->tell() >= stream->size();
 }
 
-bool decodeOther(Stream* stream, int32_t start, Picture* picture) {
+bool decodeOther(Stream* stream, int32_t start, int32_t length, Picture* picture) {
     const stbi_io_callbacks callbacks{readCallback, skipCallback, eofCallback};
     stream->seek(start);
     int width = 0, height = 0, channels = 0;
     if (!stbi_info_from_callbacks(&callbacks, stream, &width, &height, &channels)) return false;
-    if (!sizeAcceptable(width, height)) return false;
+    if (!sizeAcceptable(width, height, length)) return false;
     stream->seek(start);
     uint8_t* rgb = stbi_load_from_callbacks(&callbacks, stream, &width, &height, &channels, 3);
     if (!rgb) {
@@ -136,8 +140,8 @@ bool decodePicture(Stream* stream, uint32_t flags, Picture* picture) {
     uint8_t magic[3] = {};
     if (length < 3 || stream->read(magic, 3) != 3) return false;
     bool jpeg = magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF;
-    bool ok =
-        jpeg ? decodeJpeg(stream, start, length, picture) : decodeOther(stream, start, picture);
+    bool ok = jpeg ? decodeJpeg(stream, start, length, picture)
+                   : decodeOther(stream, start, length, picture);
     if (!ok) {
         freePicture(picture);
         return false;

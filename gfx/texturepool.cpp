@@ -202,7 +202,8 @@ const char* parseDds(Stream* stream, DdsImage* image, bool* declined) {
     int64_t rowBytes = width * pixelBytes;
     int64_t dataStart = stream->tell();
     int64_t available = int64_t(stream->size()) - dataStart;
-    if (width <= 0 || height <= 0) return corrupted;
+    // Each pixel takes at least a byte of the file, which also keeps the products in range.
+    if (width <= 0 || height <= 0 || width > available || height > available) return corrupted;
     bool linear = (layout & kDdsLinearSize) != 0;
     if (!linear && pitch < rowBytes) return corrupted;
     int64_t needed = linear ? rowBytes * height : pitch * (height - 1) + rowBytes;

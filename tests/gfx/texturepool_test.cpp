@@ -364,4 +364,20 @@ TEST(PictureLoader, HugeDimensionsAreRefusedBeforeDecoding) {
               std::string::npos);
 }
 
+// A damaged header may claim far more pixels than its file could hold: no decoding at all.
+TEST(PictureLoader, HeadersClaimingMorePixelsThanTheFileHoldsAreRefused) {
+    std::vector<uint8_t> tga(469, 0);
+    tga[2] = 10;                    // run-length colour image
+    tga[12] = 0x40, tga[13] = 1;    // 320 wide
+    tga[14] = 0x0c, tga[15] = 0x21; // 8460 high: 2.7 million pixels from 469 bytes
+    tga[16] = 24;
+    MemoryFile file(tga);
+    logSetFile("log.txt");
+    Picture picture;
+    EXPECT_FALSE(decodePicture(&file.stream, 0, &picture));
+    EXPECT_NE(readText("log.txt").find("picture size 320x8460 is out of range for a file of 469 "
+                                       "bytes"),
+              std::string::npos);
+}
+
 } // namespace

@@ -3,7 +3,7 @@
 // method-1 errors reported instead of ending the program), so whatever ncc accepts the
 // player reads the same way.
 //
-//   ncc create OUT.ncc --id ID [--patches ID] [--description TEXT] [--method 0|1|2]
+//   ncc create OUT.ncc --id ID [--patches ID] [--description TEXT] [--method auto|0|1|2]
 //              [--level 1-9] [--header-method 0|1] PATH...
 //   ncc list ARCHIVE | ncc extract ARCHIVE [-C DIR] [NAMES...] | ncc test ARCHIVE
 //   ncc cat ARCHIVE NAME
@@ -152,12 +152,14 @@ bool isSafeName(const std::string& name) {
 
 // ---- creating archives -----------------------------------------------------------------
 
+constexpr int kAutoMethod = -1;
+
 struct CreateOptions {
     std::string output;
     std::string id;
     std::string patches;
     std::string description;
-    int method = 1;
+    int method = kAutoMethod; // 0, 1, 2, or the smallest of the three per member
     int level = 9;
     int headerMethod = 1;
     std::vector<std::string> paths;
@@ -224,6 +226,37 @@ void appendString(std::vector<uint8_t>& out, const std::string& text) {
     out.push_back(0);
 }
 
+// The member's bytes as the chosen method packs them; with auto, the smallest of stored,
+// method 1 and method 2 (a lower method wins a tie, since it unpacks faster).
+std::vector<uint8_t> packMember(const std::vector<uint8_t>& bytes, const CreateOptions& options,
+                                const std::string& what, int* method) {
+    if (bytes.empty()) { // the method-2 layout cannot express an empty file: always stored
+        *method = 0;
+        return bytes;
+    }
+    if (options.method != kAutoMethod) {
+        *method = options.method;
+        return pack(bytes, options.method, options.level, what);
+    }
+    *method = 0;
+    std::vector<uint8_t> best = bytes;
+    for (int candidate = 1; candidate <= 2; ++candidate) {
+        std::vector<uint8_t> packed = pack(bytes, candidate, options.level, what);
+        if (packed.size() >= best.size()) continue;
+        best.swap(packed);
+        *method = candidate;
+    }
+    return best;
+}
+
+// "packing 3/12 name" on one terminal line that the next one overwrites.
+void showProgress(size_t done, size_t total, const std::string& name) {
+    if (!isatty(fileno(stderr))) return;
+    fprintf(stderr, "\r\033[Kpacking %zu/%zu %s", done, total, name.c_str());
+    if (done == total) fputc('\n', stderr);
+    fflush(stderr);
+}
+
 int create(const CreateOptions& options) {
     std::vector<Member> members;
     for (const std::string& path : options.paths)
@@ -241,10 +274,12 @@ int create(const CreateOptions& options) {
     appendString(header, options.id);
     appendString(header, options.patches);
     appendString(header, options.description);
-    for (const Member& member : members) {
+    for (size_t index = 0; index < members.size(); ++index) {
+        const Member& member = members[index];
+        showProgress(index, members.size(), member.name);
         std::vector<uint8_t> bytes = readWholeFile(member.path);
-        int method = bytes.empty() ? 0 : options.method; // an empty member is always stored
-        std::vector<uint8_t> packed = pack(bytes, method, options.level, member.path);
+        int method = 0;
+        std::vector<uint8_t> packed = packMember(bytes, options, member.path, &method);
         if (data.size() + packed.size() > size_t(INT32_MAX) - 65536) fail("archive over 2 GiB");
         appendU32(header, uint32_t(member.name.size() + 1));
         appendU32(header, uint32_t(packed.size()));
@@ -253,6 +288,7 @@ int create(const CreateOptions& options) {
         appendString(header, member.name);
         data.insert(data.end(), packed.begin(), packed.end());
     }
+    showProgress(members.size(), members.size(), "done");
 
     std::vector<uint8_t> packedHeader = pack(header, options.headerMethod, options.level, "header");
     std::vector<uint8_t> out(kArchiveSignature, kArchiveSignature + kArchiveSignatureSize);
@@ -283,10 +319,16 @@ int list(const std::string& path, const LogCapture& log) {
     printf("id: %s\n", archive.record->id);
     if (archive.record->patchTarget[0]) printf("patches: %s\n", archive.record->patchTarget);
     printf("description: %s\n", archive.record->description);
-    printf("%10s %10s %6s  %s\n", "unpacked", "stored", "method", "name");
-    for (const FileRecord* file : archive.set.files())
-        printf("%10u %10u %6u  %s\n", file->unpackedSize, file->storedSize, file->method,
+    printf("%10s %10s %6s %6s  %s\n", "unpacked", "stored", "method", "ratio", "name");
+    for (const FileRecord* file : archive.set.files()) {
+        // Stored bytes per unpacked byte; an empty member is "-".
+        char ratio[16] = "-";
+        if (file->unpackedSize)
+            snprintf(ratio, sizeof ratio, "%.3f",
+                     double(file->storedSize) / double(file->unpackedSize));
+        printf("%10u %10u %6u %6s  %s\n", file->unpackedSize, file->storedSize, file->method, ratio,
                file->name);
+    }
     return 0;
 }
 
@@ -354,8 +396,11 @@ int main(int argc, char** argv) {
     createCommand->add_option("--id", options.id, "archive id")->required();
     createCommand->add_option("--patches", options.patches, "id of the archive this one patches");
     createCommand->add_option("--description", options.description, "title of the archive");
-    createCommand->add_option("--method", options.method, "packing method")
-        ->check(CLI::Range(0, 2));
+    std::string method = "auto";
+    createCommand
+        ->add_option("--method", method,
+                     "packing method: 0 stored, 1, 2, or auto (the smallest per member)")
+        ->check(CLI::IsMember({"auto", "0", "1", "2"}));
     createCommand->add_option("--level", options.level, "packing level")->check(CLI::Range(1, 9));
     createCommand->add_option("--header-method", options.headerMethod, "header packing method")
         ->check(CLI::Range(0, 1));
@@ -385,6 +430,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    options.method = method == "auto" ? kAutoMethod : std::stoi(method);
     try {
         if (*createCommand) return create(options);
         if (*listCommand) return list(archivePath, log);
