@@ -103,6 +103,7 @@ void buildPresentParameters(const D3DDISPLAYMODE& mode, bool windowed, void* win
         p.Windowed = false;
         p.FullScreen_PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
     }
+    if (!deviceSettings.vsync) p.FullScreen_PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
 }
 
 void setGammaRamp() {

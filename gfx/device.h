@@ -34,6 +34,7 @@ struct DeviceSettings {
     int32_t adapter = 0;              // index into the enumeration's adapter list
     int32_t mode = 0;                 // index into the chosen adapter's kept modes (full screen)
     int32_t notrilin = 0;             // 1: point mip filtering instead of linear
+    int32_t vsync = 1;                // 0: present without waiting for the display
     void (*pumpMessages)() = nullptr; // called while the device is lost in `present`
 };
 extern DeviceSettings deviceSettings;

@@ -23,6 +23,7 @@ struct ConfigValues {
     int32_t yres = 0;
     int32_t windowed = 0; // 1 = window, 0 = full screen
     int32_t loop = 0;     // 1 = start over at the end of the production
+    int32_t lowtexq = 0;  // 1 = "16bit textures": textures in 16-bit formats
     char tune[256] = {};  // music file name, lower-cased
 };
 

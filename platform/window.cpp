@@ -8,6 +8,7 @@ namespace {
 
 SDL_Window* window = nullptr;
 bool videoStarted = false;
+int windowDisplay = 0;
 
 struct KeyMapping {
     SDL_Scancode sdl;
@@ -99,12 +100,33 @@ constexpr KeyMapping kKeyMap[] = {
     {SDL_SCANCODE_KP_3, 81},
     {SDL_SCANCODE_KP_0, 82},
     {SDL_SCANCODE_KP_PERIOD, 83},
+    {SDL_SCANCODE_NONUSBACKSLASH, 86},
     {SDL_SCANCODE_F11, 87},
     {SDL_SCANCODE_F12, 88},
+    {SDL_SCANCODE_F13, 100},
+    {SDL_SCANCODE_F14, 101},
+    {SDL_SCANCODE_F15, 102},
+    {SDL_SCANCODE_INTERNATIONAL2, 112}, // kana
+    {SDL_SCANCODE_INTERNATIONAL1, 115}, // ABNT C1
+    {SDL_SCANCODE_INTERNATIONAL4, 121}, // convert
+    {SDL_SCANCODE_INTERNATIONAL5, 123}, // no convert
+    {SDL_SCANCODE_INTERNATIONAL3, 125}, // yen
+    {SDL_SCANCODE_KP_EQUALS, 141},
+    {SDL_SCANCODE_AUDIOPREV, 144},
+    {SDL_SCANCODE_AUDIONEXT, 153},
     {SDL_SCANCODE_KP_ENTER, 156},
     {SDL_SCANCODE_RCTRL, 157},
+    {SDL_SCANCODE_MUTE, 160},
+    {SDL_SCANCODE_CALCULATOR, 161},
+    {SDL_SCANCODE_AUDIOPLAY, 162},
+    {SDL_SCANCODE_AUDIOSTOP, 164},
+    {SDL_SCANCODE_VOLUMEDOWN, 174},
+    {SDL_SCANCODE_VOLUMEUP, 176},
+    {SDL_SCANCODE_AC_HOME, 178},
+    {SDL_SCANCODE_KP_COMMA, 179},
     {SDL_SCANCODE_KP_DIVIDE, 181},
     {SDL_SCANCODE_PRINTSCREEN, 183},
+    {SDL_SCANCODE_SYSREQ, 183},
     {SDL_SCANCODE_RALT, 184},
     {SDL_SCANCODE_PAUSE, 197},
     {SDL_SCANCODE_HOME, 199},
@@ -120,6 +142,17 @@ constexpr KeyMapping kKeyMap[] = {
     {SDL_SCANCODE_LGUI, 219},
     {SDL_SCANCODE_RGUI, 220},
     {SDL_SCANCODE_APPLICATION, 221},
+    {SDL_SCANCODE_POWER, 222},
+    {SDL_SCANCODE_SLEEP, 223},
+    {SDL_SCANCODE_AC_SEARCH, 229},
+    {SDL_SCANCODE_AC_BOOKMARKS, 230},
+    {SDL_SCANCODE_AC_REFRESH, 231},
+    {SDL_SCANCODE_AC_STOP, 232},
+    {SDL_SCANCODE_AC_FORWARD, 233},
+    {SDL_SCANCODE_AC_BACK, 234},
+    {SDL_SCANCODE_COMPUTER, 235},
+    {SDL_SCANCODE_MAIL, 236},
+    {SDL_SCANCODE_MEDIASELECT, 237},
 };
 
 bool translate(const SDL_Event& sdl, WindowEvent* event) {
@@ -205,9 +238,10 @@ bool createDemoWindow(const char* title, int width, int height, bool windowed, b
     else if (windowed)
         flags |= SDL_WINDOW_RESIZABLE;
     else
-        flags |= SDL_WINDOW_FULLSCREEN;
-    window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height,
-                              flags);
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP; // the picture is scaled; no mode switch
+    int display = windowDisplay < SDL_GetNumVideoDisplays() ? windowDisplay : 0;
+    int position = int(SDL_WINDOWPOS_CENTERED_DISPLAY(display));
+    window = SDL_CreateWindow(title, position, position, width, height, flags);
     if (!window) {
         logf("WNMN: window creation failed: %s\n", SDL_GetError());
         return false;
@@ -215,6 +249,9 @@ bool createDemoWindow(const char* title, int width, int height, bool windowed, b
     if (!hidden) {
         SDL_ShowWindow(window);
         SDL_RaiseWindow(window);
+        // The viewer has just launched it: keys go to it even where no window manager hands
+        // the focus over (the launch dialog's window was the focused one).
+        SDL_SetWindowInputFocus(window);
     }
     return true;
 }
@@ -222,6 +259,10 @@ bool createDemoWindow(const char* title, int width, int height, bool windowed, b
 void destroyDemoWindow() {
     if (window) SDL_DestroyWindow(window);
     window = nullptr;
+}
+
+void setDemoWindowDisplay(int display) {
+    windowDisplay = display > 0 ? display : 0;
 }
 
 bool hasDemoWindow() {
@@ -257,4 +298,19 @@ void setScreenSaverEnabled(bool enabled) {
         SDL_EnableScreenSaver();
     else
         SDL_DisableScreenSaver();
+}
+
+bool setMouseGrab(bool grab) {
+    if (!videoStarted) return false;
+    return SDL_SetRelativeMouseMode(grab ? SDL_TRUE : SDL_FALSE) == 0;
+}
+
+void readKeyboardState(int down[256]) {
+    for (int i = 0; i < 256; ++i)
+        down[i] = 0;
+    if (!videoStarted) return;
+    int count = 0;
+    const Uint8* keys = SDL_GetKeyboardState(&count);
+    for (const KeyMapping& mapping : kKeyMap)
+        if (mapping.sdl < count && keys[mapping.sdl]) down[mapping.code] = 1;
 }

@@ -37,6 +37,8 @@ void closeVideo();
 // hidden: for offline rendering; the window exists (the device needs one) but is not shown.
 bool createDemoWindow(const char* title, int width, int height, bool windowed, bool hidden);
 void destroyDemoWindow();
+// The display (0 = the first) the next demo window opens on; out of range means the first.
+void setDemoWindowDisplay(int display);
 bool hasDemoWindow();
 void* demoWindowHandle(); // the SDL_Window*, for the graphics device
 void setDemoWindowTitle(const char* title);
@@ -51,3 +53,9 @@ void setScreenSaverEnabled(bool enabled);
 
 // Maps an SDL scancode to the DirectInput scan code of the same key (0 when there is none).
 int directInputKeyCode(int sdlScancode);
+
+// Mouse capture: relative mouse mode on the demo window (pointer hidden, motion unbounded).
+// False when the video driver cannot grab the mouse; the motion still arrives.
+bool setMouseGrab(bool grab);
+// The keys held right now, by DirectInput scan code (1 = held), as the system reports them.
+void readKeyboardState(int down[256]);

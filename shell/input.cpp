@@ -1,3 +1,6 @@
+// Keyboard and mouse state fed from the window's events.
+//
+// Sections: the shared table; init and close; events and focus; key queries; mouse.
 #include "shell/input.h"
 
 #include "platform/log.h"
@@ -6,6 +9,9 @@
 #include <mutex>
 
 namespace {
+
+// ------------------------------------------------------------------------------------------
+// The shared table
 
 struct InputState {
     int down[256] = {};
@@ -16,6 +22,8 @@ struct InputState {
     int dx = 0, dy = 0, dz = 0;
     int buttons = 0;
     bool captured = false;
+    bool keyboardLost = false;
+    bool mouseLost = false;
 };
 
 std::mutex inputLock;
@@ -31,7 +39,45 @@ void keyWentDown(int code) {
     state.pressed[code] = 1;
 }
 
+void zeroMouse() {
+    state.dx = state.dy = state.dz = 0;
+    state.buttons = 0;
+}
+
+// The window lost the focus: its keys and mouse go to another window until it is back.
+void devicesLost() {
+    if (!state.keyboardLost) {
+        logf("INPT: keyboard lost, trying reacquire\n");
+        memset(state.down, 0, sizeof state.down);
+        state.keyboardLost = true;
+    }
+    if (!state.mouseLost) {
+        logf("INPT: mouse lost, trying reacquire\n");
+        if (state.captured) setMouseGrab(false);
+        state.buttons = 0;
+        state.mouseLost = true;
+    }
+}
+
+// The window has the focus again: read the held keys afresh, start the mouse from zero.
+void reacquireDevices() {
+    if (state.keyboardLost) {
+        readKeyboardState(state.down);
+        state.keyboardLost = false;
+        logf("INPT: keyboard reacquired\n");
+    }
+    if (state.mouseLost) {
+        if (state.captured) setMouseGrab(true);
+        zeroMouse();
+        state.mouseLost = false;
+        logf("INPT: mouse reacquired\n");
+    }
+}
+
 } // namespace
+
+// ------------------------------------------------------------------------------------------
+// Init and close
 
 bool initInput() {
     std::lock_guard<std::mutex> guard(inputLock);
@@ -45,32 +91,49 @@ void closeInput() {
     logf("INPT: close\n");
 }
 
-void wakeInput() {}
+void wakeInput() {
+    std::lock_guard<std::mutex> guard(inputLock);
+    reacquireDevices();
+}
+
+// ------------------------------------------------------------------------------------------
+// Events and focus
 
 void feedInputEvent(const WindowEvent& event) {
     std::lock_guard<std::mutex> guard(inputLock);
     switch (event.type) {
     case WindowEvent::KeyDown:
-        keyWentDown(event.key & 0xff);
+        if (!state.keyboardLost) keyWentDown(event.key & 0xff);
         break;
     case WindowEvent::KeyUp:
         state.down[event.key & 0xff] = 0;
         break;
     case WindowEvent::MouseMotion:
+        if (state.mouseLost) break;
         state.dx += event.dx;
         state.dy += event.dy;
         state.dz += event.dz;
         break;
     case WindowEvent::MouseButton:
+        if (state.mouseLost || event.button < 0 || event.button > 2) break;
         if (event.pressed)
             state.buttons |= 1 << event.button;
         else
             state.buttons &= ~(1 << event.button);
         break;
+    case WindowEvent::Deactivate:
+        devicesLost();
+        break;
+    case WindowEvent::Activate:
+        reacquireDevices();
+        break;
     default:
         break;
     }
 }
+
+// ------------------------------------------------------------------------------------------
+// Key queries
 
 int isKeyDown(int code) {
     std::lock_guard<std::mutex> guard(inputLock);
@@ -102,16 +165,22 @@ bool hasKeyPress() {
     return state.readPosition != state.writeCount;
 }
 
+// ------------------------------------------------------------------------------------------
+// Mouse
+
 void captureMouse() {
     std::lock_guard<std::mutex> guard(inputLock);
     if (state.captured) return;
     state.dx = state.dy = state.dz = 0;
     state.captured = true;
+    if (!state.mouseLost) setMouseGrab(true);
 }
 
 void releaseMouse() {
     std::lock_guard<std::mutex> guard(inputLock);
+    if (!state.captured) return;
     state.captured = false;
+    setMouseGrab(false);
 }
 
 void readMouseMotion(int& dx, int& dy, int& dz) {

@@ -5,6 +5,12 @@
 // feeds every key and mouse event in with `feedInputEvent`; the main loop and the cameras ask
 // at any moment whether a key is down, whether it was pressed since they last asked, and how
 // far the mouse moved. One lock guards the tables, so a query never sees half an update.
+//
+// Start-up calls `initInput` once the demo window exists and shutdown `closeInput`. When the
+// window loses the focus both devices count as lost (keys held then are released, the mouse
+// grab is let go); `wakeInput`, called when the window is activated again, reacquires them:
+// the held keys are read afresh and the mouse motion and buttons start from zero.
+// `captureMouse` grabs the mouse in relative mode, so the motion is not bounded by the screen.
 #pragma once
 
 #include "platform/window.h"
@@ -29,6 +35,7 @@ bool initInput();
 void closeInput();
 void wakeInput();
 
+// Key, mouse and focus events of the demo window, from the message pump.
 void feedInputEvent(const WindowEvent& event);
 
 int isKeyDown(int code);
@@ -40,4 +47,4 @@ bool hasKeyPress();
 void captureMouse();
 void releaseMouse();
 void readMouseMotion(int& dx, int& dy, int& dz);
-int mouseButtons();
+int mouseButtons(); // bit 0 left, bit 1 right, bit 2 middle

@@ -28,6 +28,9 @@ int parseLaunchOptions(int argc, char** argv, LaunchOptions* options) {
     app.add_option("--windowed", windowed, "Play in a window of this client size, e.g. 1280x720");
     app.add_flag("--fullscreen", options->fullscreen, "Play full screen");
     app.add_flag("--loop", options->loop, "Start over when the production ends");
+    app.add_option("--gamma", options->gamma, "Display gamma, 0.2 to 4.0")
+        ->check(CLI::Range(0.2f, 4.0f));
+    app.add_option("--flavor", options->flavor, "Prefer the data archive with this id");
     auto* render = app.add_option("--render", options->renderDir,
                                   "Render offline into this folder (PNG frames + audio.wav)");
     app.add_option("--fps", options->fps, "Frames per second of an offline render")

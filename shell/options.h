@@ -3,8 +3,9 @@
 // Without arguments the player starts as it always did: the launch dialog, then the
 // production of the current directory. The options cover what a person or a test needs
 // beyond that: another production folder, no dialog with a given window or full screen,
-// looping, an offline render of PNG frames and a WAV file at a fixed frame rate, and a check
-// of the script that prints the timeline.
+// looping, gamma and flavor (with the dialog they fill in its first choices), an offline render of
+// PNG frames and a WAV file at a fixed frame rate, and a check of the script that prints the
+// timeline.
 #pragma once
 
 #include <string>
@@ -16,6 +17,8 @@ struct LaunchOptions {
     int windowHeight = 0;
     bool fullscreen = false; // --fullscreen
     bool loop = false;       // --loop
+    float gamma = 0.0f;      // --gamma (0 = not given; else 0.2 ... 4.0)
+    std::string flavor;      // --flavor: id of the preferred archive ("" = not given)
     std::string renderDir;   // --render: offline frames and audio go here
     int fps = 0;             // --fps (offline)
     double from = 0.0;       // --from, seconds (offline)

@@ -10,11 +10,14 @@
 #include "data/stream.h"
 #include "effects/effect.h"
 #include "platform/config.h"
+#include "platform/dialogs.h"
 #include "platform/log.h"
 #include "platform/music/music.h"
 #include "platform/values.h"
 #include "platform/window.h"
 #include "shell/input.h"
+#include "shell/loadingscreen.h"
+#include "shell/progresswindow.h"
 #include "shell/subsystems.h"
 
 #include <chrono>
@@ -105,6 +108,7 @@ void windowProcedure(const WindowEvent& event) {
         wakeInput();
         break;
     case WindowEvent::Deactivate:
+        feedInputEvent(event);
         if (offline) break;
         windowActive = false;
         if (!configValues.windowed) saveDeviceResources();
@@ -137,27 +141,6 @@ void waitForPlayback() {
 }
 
 } // namespace
-
-// The choices the launch dialog makes, taken from the command line and the script's
-// preferred resolution until the dialog exists (so there is no quit to choose yet).
-bool chooseLaunchSettings() {
-    const LaunchOptions& options = launchOptions;
-    ConfigValues& c = configValues;
-    c.windowed = options.fullscreen ? 0 : 1;
-    if (options.windowWidth) {
-        c.xres = options.windowWidth;
-        c.yres = options.windowHeight;
-    } else if (c.prefxres > 0 && c.prefyres > 0) {
-        c.xres = c.prefxres;
-        c.yres = c.prefyres;
-    } else {
-        c.xres = 640;
-        c.yres = 480;
-    }
-    c.loop = options.loop ? 1 : 0;
-    if (!c.windowed && !chooseFullScreenMode(c.xres, c.yres)) c.windowed = 1;
-    return true;
-}
 
 bool openDemoWindow() {
     if (!initVideo()) fatal("Cannot create demo window");
@@ -198,6 +181,7 @@ int luxMain(const LaunchOptions& options) {
         if (options.to >= 0) offlineTo = secondsToTime(options.to);
     }
     logf("WNMN: started logging\n");
+    openStartupProgress(!offline && hasDisplay());
 
     startSubsystems(); // through demoInit; returns only when the user did not quit
 
@@ -217,16 +201,21 @@ void demoInit() {
     createMusicControlEffect();
 
     srand(unsigned(time(nullptr)));
+    loadingScreen().chooseMessage(rand() % kLoadingMessageCount);
     acquireLoadingFonts();
 
     snprintf(titleBuffer, sizeof titleBuffer, "%s%s", kTitlePrefix, preferredArchiveDescription());
+    loadingScreen().setTitle(titleBuffer);
 
+    loadingScreen().drawStatus("re-parsing script");
     rereadConfiguration();
 
     setDemoWindowTitle(titleBuffer + strlen(kTitlePrefix));
 
+    loadingScreen().drawStatus("loading music");
     loadTune();
 
+    loadingScreen().drawStatus("preparing");
     buildScript();
 }
 

@@ -21,7 +21,10 @@
 #include "script/preprocessor.h"
 #include "script/timeline.h"
 #include "shell/input.h"
+#include "shell/launchdialog.h"
+#include "shell/loadingscreen.h"
 #include "shell/options.h"
+#include "shell/progresswindow.h"
 #include "shell/startup.h"
 
 #include <cstdio>
@@ -94,8 +97,14 @@ bool startMusicLibrary() {
 }
 
 bool enumerateDisplayAdapters() {
-    enumerateAdapters(direct3d, nullptr);
+    setStartupProgressRange(int32_t(direct3d->GetAdapterCount()) + 1);
+    enumerateAdapters(direct3d, reportStartupProgress);
+    closeStartupProgress();
     return true;
+}
+
+bool runLaunchDialog() {
+    return showLaunchDialog(launchOptions, &soundSettings); // false: the user quit
 }
 
 bool initGraphicsSupport() {
@@ -179,7 +188,7 @@ const Subsystem kTable[] = {
     {"configuration", nullptr, readConfiguration, destroyScript, nullptr, nullptr},
     {"music library", nullptr, startMusicLibrary, nullptr, nullptr, nullptr},
     {"enumeration", nullptr, enumerateDisplayAdapters, freeAdapters, nullptr, nullptr},
-    {"launch dialog", nullptr, chooseLaunchSettings, nullptr, nullptr, nullptr},
+    {"launch dialog", nullptr, runLaunchDialog, nullptr, nullptr, nullptr},
     {"demo window", nullptr, openDemoWindow, closeDemoWindow, nullptr, closeDemoWindowOnFatal},
     {"graphics support", "WNMN: dx support init\n", initGraphicsSupport, closeDevice, nullptr,
      nullptr},
@@ -283,7 +292,7 @@ void createScriptTargets() {
 }
 
 void startTimelineWithProgress() {
-    startTimeline(timeline, nullptr);
+    startTimeline(timeline, loadingProgress);
 }
 
 void restartProduction() {
@@ -311,9 +320,11 @@ BitmapFont* loadingFonts[2] = {};
 void acquireLoadingFonts() {
     loadingFonts[0] = acquireFontFile(kSmallLoadingFont);
     loadingFonts[1] = acquireFontFile(kLargeLoadingFont);
+    loadingScreen().setFonts(loadingFonts[0], loadingFonts[1]);
 }
 
 void releaseLoadingFonts() {
+    loadingScreen().setFonts(nullptr, nullptr);
     for (BitmapFont*& font : loadingFonts) {
         releaseFont(font);
         font = nullptr;

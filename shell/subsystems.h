@@ -57,7 +57,6 @@ void loadTune();    // the tune named by the "tune" setting into the music playe
 void buildScript(); // the build parse: effect instances and the timeline's lists
 
 // ---- Rows whose work lives in startup.cpp (the window and the launch choices) ----
-bool chooseLaunchSettings(); // false: the user quit
 bool openDemoWindow();
 void closeDemoWindow();
 void closeDemoWindowOnFatal();

@@ -166,15 +166,11 @@ uint32_t fullLevelCount(uint32_t width, uint32_t height) {
     return levels;
 }
 
-// Exclusive full screen in the display mode closest to the back buffer.
-void enterFullScreen(SDL_Window* window, uint32_t adapter, const D3DPRESENT_PARAMETERS& p) {
-    SDL_DisplayMode wanted{}, closest{};
-    wanted.w = int(p.BackBufferWidth);
-    wanted.h = int(p.BackBufferHeight);
-    wanted.refresh_rate = int(p.FullScreen_RefreshRateInHz);
-    if (SDL_GetClosestDisplayMode(int(adapter), &wanted, &closest))
-        SDL_SetWindowDisplayMode(window, &closest);
-    SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN);
+// Full screen as a desktop-sized window: the back buffer keeps the chosen mode's size and
+// present scales it with letterboxing, so the display's own mode never switches (a switch
+// blanks monitors and leaves them at the wrong size when a program dies).
+void enterFullScreen(SDL_Window* window, uint32_t, const D3DPRESENT_PARAMETERS&) {
+    SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN_DESKTOP);
 }
 
 } // namespace
@@ -296,7 +292,7 @@ HRESULT GpuSystem::CreateDevice(uint32_t adapter, uint32_t deviceType, void* foc
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     if (!window) {
         uint32_t flags =
-            SDL_WINDOW_OPENGL | (p.Windowed ? SDL_WINDOW_HIDDEN : SDL_WINDOW_FULLSCREEN);
+            SDL_WINDOW_OPENGL | (p.Windowed ? SDL_WINDOW_HIDDEN : SDL_WINDOW_FULLSCREEN_DESKTOP);
         window = SDL_CreateWindow("lux32", SDL_WINDOWPOS_CENTERED_DISPLAY(adapter),
                                   SDL_WINDOWPOS_CENTERED_DISPLAY(adapter), int(p.BackBufferWidth),
                                   int(p.BackBufferHeight), flags);

@@ -56,6 +56,8 @@ struct SoundSettings {
     int32_t stereoSeparation = 100; // percent, passed to the module renderer
     int32_t interpolation = 4;      // filter taps of the module renderer: 1, 2, 4 or 8
     int32_t noSound = 0;            // 1 = play on a wall clock without opening a device
+    int32_t latencyOffsetMs = 0;    // heard this much later than the device reports (-500 ... 500)
+    char device[128] = {};          // output device name; empty = the system's default
 };
 
 // Tune types of tmxLoadMem.
@@ -63,7 +65,9 @@ enum TmxTuneType : int { kTuneUnknown = 0, kTuneXm = 2, kTuneIt = 4, kTuneMp3 = 
 
 // Fills the settings with the defaults and forgets all variables.
 void tmxInit(SoundSettings* settings);
-// No dialog yet (it comes with the launch dialog): leaves the settings as they are.
+// The sound settings dialog (output device, sample rate, interpolation filter, stereo
+// separation) in the launch dialog's window; OK stores the choice in settings, Cancel and a
+// missing dialog window leave them as they are.
 void tmxConfigDialog(void* dialogWindow, SoundSettings* settings);
 // Opens the sound device (paused), or falls back to the wall clock with a warning line.
 void tmxOpen(void* demoWindow, SoundSettings* settings);

@@ -130,6 +130,8 @@ SoundSettings validSettings(const SoundSettings& wanted) {
     s.channels = std::clamp(s.channels, 1, 2);
     s.bufferFrames = std::clamp(s.bufferFrames, 64, 16384);
     s.stereoSeparation = std::clamp(s.stereoSeparation, 0, 200);
+    s.latencyOffsetMs = std::clamp(s.latencyOffsetMs, -500, 500);
+    s.device[sizeof s.device - 1] = 0;
     s.interpolation = s.interpolation >= 8   ? 8
                       : s.interpolation >= 4 ? 4
                       : s.interpolation >= 2 ? 2
@@ -309,12 +311,20 @@ bool openDevice() {
     wanted.channels = Uint8(player.settings.channels);
     wanted.samples = Uint16(player.settings.bufferFrames);
     wanted.callback = audioCallback;
-    player.device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    const char* name = player.settings.device[0] ? player.settings.device : nullptr;
+    player.device = SDL_OpenAudioDevice(name, 0, &wanted, &obtained, 0);
+    if (!player.device && name) {
+        logf("TMXL: warning: audio device '%s' does not open (%s), trying the default\n", name,
+             SDL_GetError());
+        player.device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    }
     if (!player.device) {
         logf("TMXL: warning: no audio device (%s), playing on the wall clock\n", SDL_GetError());
         return false;
     }
-    player.latencyFrames = obtained.samples;
+    // A latency offset moves the audible clock for outputs that add a delay of their own.
+    int32_t offsetFrames = int32_t(int64_t(player.settings.latencyOffsetMs) * obtained.freq / 1000);
+    player.latencyFrames = std::max(0, int32_t(obtained.samples) + offsetFrames);
     logf("TMXL: audio device open: %d Hz, %d channels, %d frames buffer\n", obtained.freq,
          int(obtained.channels), int(obtained.samples));
     return true;
@@ -417,8 +427,6 @@ void tmxInit(SoundSettings* settings) {
 }
 
 // The sound settings dialog is not there yet: the settings stay as tmxInit filled them.
-void tmxConfigDialog(void*, SoundSettings*) {}
-
 // Stops playing and closes the output (device or WAV file); the tune stays loaded.
 static void closeOutputs() {
     tmxStop();

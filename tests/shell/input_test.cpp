@@ -1,6 +1,12 @@
 #include "shell/input.h"
 
+#include "platform/log.h"
+
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
 
 namespace {
 
@@ -62,11 +68,82 @@ TEST(Input, mouseMotionAccumulatesUntilCaptureWhichZeroesIt) {
     releaseMouse();
 }
 
+WindowEvent focus(WindowEvent::Type type) {
+    WindowEvent event;
+    event.type = type;
+    return event;
+}
+
+std::string readLog() {
+    std::ifstream in("input.log");
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(Input, focusLossAndGainLogTheLostAndReacquiredDevicesAndStartAfresh) {
+    logSetFile("input.log");
+    initInput();
+    feedInputEvent(key(WindowEvent::KeyDown, kKeyLeft));
+    WindowEvent button;
+    button.type = WindowEvent::MouseButton;
+    button.button = 1;
+    button.pressed = 1;
+    feedInputEvent(button);
+    EXPECT_EQ(mouseButtons(), 2);
+
+    feedInputEvent(focus(WindowEvent::Deactivate));
+    EXPECT_EQ(isKeyDown(kKeyLeft), 0);                 // its release goes to another window
+    feedInputEvent(key(WindowEvent::KeyDown, kKeyUp)); // not ours while lost
+    EXPECT_EQ(wasKeyPressed(kKeyUp), 0);
+    feedInputEvent(focus(WindowEvent::Deactivate)); // already lost: no second line
+    wakeInput();
+    EXPECT_EQ(mouseButtons(), 0);
+    feedInputEvent(key(WindowEvent::KeyDown, kKeyUp));
+    EXPECT_EQ(wasKeyPressed(kKeyUp), 1);
+    wakeInput(); // nothing lost: nothing logged
+
+    std::string log = readLog();
+    EXPECT_NE(log.find("INPT: init\n"
+                       "INPT: keyboard lost, trying reacquire\n"
+                       "INPT: mouse lost, trying reacquire\n"
+                       "INPT: keyboard reacquired\n"
+                       "INPT: mouse reacquired\n"),
+              std::string::npos)
+        << log;
+    size_t reacquired = 0;
+    for (size_t at = log.find("reacquired\n"); at != std::string::npos;
+         at = log.find("reacquired\n", at + 1))
+        ++reacquired;
+    EXPECT_EQ(reacquired, 2u) << log;
+    closeInput();
+    EXPECT_NE(readLog().find("INPT: close\n"), std::string::npos);
+}
+
 TEST(Input, sdlScancodesMapToDirectInputCodes) {
     EXPECT_EQ(directInputKeyCode(41 /* SDL escape */), kKeyEscape);
     EXPECT_EQ(directInputKeyCode(44 /* SDL space */), kKeySpace);
     EXPECT_EQ(directInputKeyCode(230 /* SDL right alt */), kKeyRightAlt);
     EXPECT_EQ(directInputKeyCode(82 /* SDL up */), kKeyUp);
+    EXPECT_EQ(directInputKeyCode(86 /* SDL keypad minus */), kKeyPadMinus);
+    EXPECT_EQ(directInputKeyCode(87 /* SDL keypad plus */), kKeyPadPlus);
+    EXPECT_EQ(directInputKeyCode(28 /* SDL Y */), kKeyY);
+    EXPECT_EQ(directInputKeyCode(40 /* SDL return */), 28);
+    EXPECT_EQ(directInputKeyCode(88 /* SDL keypad enter */), 156);
+    EXPECT_EQ(directInputKeyCode(76 /* SDL delete */), 211);
+    EXPECT_EQ(directInputKeyCode(100 /* SDL non-US backslash */), 86);
+    // Every key of a PC keyboard has a code, and no two keys share one.
+    int seen[256] = {};
+    for (int sdl = 4; sdl <= 231; ++sdl) {
+        int code = directInputKeyCode(sdl);
+        if (code == 0 || sdl == 154 /* SDL sysreq shares print screen's code */) continue;
+        EXPECT_EQ(seen[code], 0) << "scancode " << sdl << " repeats code " << code;
+        seen[code] = sdl;
+    }
+    for (int sdl = 4; sdl <= 99; ++sdl) { // letters, digits, punctuation, F1-F12, keypad
+        if (sdl == 50) continue;          // the ISO hash key, reported as backslash
+        EXPECT_NE(directInputKeyCode(sdl), 0) << "scancode " << sdl;
+    }
 }
 
 } // namespace
