@@ -16,15 +16,7 @@ constexpr EffectClass pendingClass(const char* name) {
 
 } // namespace
 
-const EffectClass gridEffectClass = pendingClass("grid");
-const EffectClass motionblurEffectClass = pendingClass("motionblur");
 const EffectClass gledEffectClass = pendingClass("gled");
 const EffectClass gled2EffectClass = pendingClass("gled2");
-const EffectClass fadeblocksEffectClass = pendingClass("fadeblocks");
 const EffectClass pilztumEffectClass = pendingClass("pilztum");
-const EffectClass torusfaderEffectClass = pendingClass("torusfader");
 const EffectClass maxEffectClass = pendingClass("max");
-const EffectClass crashzoomEffectClass = pendingClass("crashzoom");
-const EffectClass rainEffectClass = pendingClass("rain");
-const EffectClass plasma1EffectClass = pendingClass("plasma1");
-const EffectClass lofiEffectClass = pendingClass("lofi");
