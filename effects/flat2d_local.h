@@ -32,7 +32,7 @@ inline ScreenVertex screenVertex(float x, float y, uint32_t colour, float u = 0,
 uint32_t alphaByte(float fade);
 
 // A font named by a property: a ".fn2" file name through the font-file cache (so
-// "lux32.fn2|res:200" alternatives work), anything else as a run-time font spec
+// "lux32.fn2|res:200" alternatives work), anything else as a run-time font description
 // ("Arial|48|1|0"). The reference held before is released; a missing font leaves it null.
 struct FontRef {
     BitmapFont* font = nullptr;
@@ -44,7 +44,7 @@ struct FontRef {
 // A texture named by a property, from the texture pool.
 struct TextureRef {
     Texture* texture = nullptr;
-    void set(const char* spec, uint32_t flags = kTextureMipMaps);
+    void set(const char* request, uint32_t flags = kTextureMipMaps);
     void release();
     ~TextureRef() { release(); }
 };

@@ -38,10 +38,10 @@ void FontRef::release() {
     font = nullptr;
 }
 
-void TextureRef::set(const char* spec, uint32_t flags) {
+void TextureRef::set(const char* request, uint32_t flags) {
     release();
-    if (!spec || !*spec) return;
-    texture = acquireTexture(spec, flags);
+    if (!request || !*request) return;
+    texture = acquireTexture(request, flags);
 }
 
 void TextureRef::release() {

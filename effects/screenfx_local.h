@@ -67,9 +67,9 @@ struct SourceTexture {
     }
     Texture* get() {
         if (!texture && name[0] && findRenderTarget(name)) {
-            char spec[80];
-            snprintf(spec, sizeof(spec), "rtt:%s", name);
-            texture = acquireTexture(spec, 0);
+            char request[80];
+            snprintf(request, sizeof(request), "rtt:%s", name);
+            texture = acquireTexture(request, 0);
         }
         return texture;
     }

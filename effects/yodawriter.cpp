@@ -26,7 +26,7 @@
 
 namespace {
 
-constexpr const char* kGlowSpec = "glow:16 3.5 3.5 3.5 1.1";
+constexpr const char* kGlowRequest = "glow:16 3.5 3.5 3.5 1.1";
 // Particle cap: a text is sampled coarser until it fits.
 constexpr size_t kMaxParticles = 8192;
 constexpr uint32_t kBatchQuads = 1024;
@@ -67,7 +67,7 @@ class YodawriterEffect : public Effect {
         if (particles.empty()) return;
         if (!glow.texture && !glowTried) {
             glowTried = true;
-            glow.set(kGlowSpec);
+            glow.set(kGlowRequest);
         }
         if (!glow.texture) return;
         resetDeviceState();

@@ -172,7 +172,7 @@ class FontFileCache : public NamedCache {
 };
 
 // Read as a property number; an empty field keeps the default.
-int32_t specNumber(const std::string& field, int32_t fallback) {
+int32_t descriptionNumber(const std::string& field, int32_t fallback) {
     return field.empty() ? fallback : parseIntValue(field.c_str());
 }
 
@@ -188,10 +188,10 @@ class RenderedFontCache : public NamedCache {
             }
             fields[field] += *p;
         }
-        int32_t fontSize = specNumber(fields[1], 32);
+        int32_t fontSize = descriptionNumber(fields[1], 32);
         auto* font = new BitmapFont;
-        if (!renderFont(fields[0].c_str(), fontSize, specNumber(fields[2], 0) != 0,
-                        specNumber(fields[3], 0) != 0, true, font)) {
+        if (!renderFont(fields[0].c_str(), fontSize, descriptionNumber(fields[2], 0) != 0,
+                        descriptionNumber(fields[3], 0) != 0, true, font)) {
             delete font;
             return 0;
         }
@@ -257,9 +257,10 @@ BitmapFont* acquireFontFile(const char* name) {
     return static_cast<BitmapFont*>(object);
 }
 
-BitmapFont* acquireFont(const char* spec) {
+BitmapFont* acquireFont(const char* request) {
     void* object = nullptr;
-    if (!renderedCache || !spec || !renderedCache->acquire(spec, &object, nullptr)) return nullptr;
+    if (!renderedCache || !request || !renderedCache->acquire(request, &object, nullptr))
+        return nullptr;
     return static_cast<BitmapFont*>(object);
 }
 

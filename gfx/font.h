@@ -83,7 +83,7 @@ int fontToolMain(int argc, char** argv);
 void initFontPool();
 void closeFontPool();
 BitmapFont* acquireFontFile(const char* name); // ".fn2" by file request
-BitmapFont* acquireFont(const char* spec);     // "face|size|bold|italic"
+BitmapFont* acquireFont(const char* request);  // "face|size|bold|italic"
 void releaseFont(BitmapFont* font);
 int32_t fontCacheCount(); // entries of both caches
 

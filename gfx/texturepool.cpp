@@ -35,7 +35,7 @@ int32_t TexturePool::load(const char* name, void** object, int32_t* size) {
         int n = 0;
         float er = 0, eg = 0, eb = 0, k = 0;
         if (sscanf(name + 5, "%d %f %f %f %f", &n, &er, &eg, &eb, &k) != 5 || n <= 0 || n > 4096) {
-            logf("TXPL: warning: bad glow spec %s\n", name);
+            logf("TXPL: warning: bad glow request %s\n", name);
             return 0;
         }
         texture = createGlowTexture(n, er, eg, eb, k, flags);
@@ -83,11 +83,11 @@ TexturePool* texturePool() {
     return thePool;
 }
 
-Texture* acquireTexture(const char* spec, uint32_t flags) {
-    if (!thePool || !spec) return nullptr;
+Texture* acquireTexture(const char* request, uint32_t flags) {
+    if (!thePool || !request) return nullptr;
     void* object = nullptr;
     thePool->flags = flags;
-    if (!thePool->acquire(spec, &object, nullptr)) return nullptr;
+    if (!thePool->acquire(request, &object, nullptr)) return nullptr;
     return static_cast<Texture*>(object);
 }
 

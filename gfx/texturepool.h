@@ -1,9 +1,9 @@
 // Texture pool, glow textures and image loading.
 //
-// Effects and scenes ask for textures by spec: a file name (an image on disk or in an
+// Effects and scenes ask for textures by a request: a file name (an image on disk or in an
 // archive), "glow:" with a size and four numbers ("glow:16 3.5 3.5 3.5 1.1"), "null" (no
 // texture) or "rtt:" and a render target name (published by the device context). The pool
-// makes each spec once and shares it by reference count; specs match without regard to case.
+// makes each request once and shares it by reference count; requests match without regard to case.
 // A caller sets the flags of the next created texture (`flags`) right before `acquire`: the
 // loaders add the colour content bits themselves, a caller that wants a grayscale or alpha
 // texture of a picture sets that bit.
@@ -38,8 +38,8 @@ void initTexturePool(); // logs "TEXX: init" and "TXPL: init"
 void closeTexturePool();
 TexturePool* texturePool(); // null outside init/close
 
-// Sets the pool's flags and acquires a spec; null when it yields no texture.
-Texture* acquireTexture(const char* spec, uint32_t flags);
+// Sets the pool's flags and acquires a request; null when it yields no texture.
+Texture* acquireTexture(const char* request, uint32_t flags);
 void releaseTexture(Texture* texture);
 
 // The device context's render-to-texture targets, published as "rtt:" + name.

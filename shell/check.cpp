@@ -48,32 +48,32 @@ bool declaresTarget(Script& script, const char* name) {
     return false;
 }
 
-void reportTexture(Script& script, FILE* out, const char* spec) {
+void reportTexture(Script& script, FILE* out, const char* request) {
     const char* result = nullptr;
-    if (strcmp(spec, "null") == 0)
+    if (strcmp(request, "null") == 0)
         result = "no texture";
-    else if (strncasecmp(spec, "glow:", 5) == 0)
+    else if (strncasecmp(request, "glow:", 5) == 0)
         result = "generated";
-    else if (strncmp(spec, "rtt:", 4) == 0)
-        result = declaresTarget(script, spec + 4) ? "render target" : "NO SUCH RENDER TARGET";
+    else if (strncmp(request, "rtt:", 4) == 0)
+        result = declaresTarget(script, request + 4) ? "render target" : "NO SUCH RENDER TARGET";
     else
-        result = lookupResult(spec);
-    fprintf(out, "texture \"%s\" %s\n", spec, result);
+        result = lookupResult(request);
+    fprintf(out, "texture \"%s\" %s\n", request, result);
 }
 
-// ".fn2" files go through the file lookup; other specs are rendered from a face.
-void reportFont(FILE* out, const char* spec) {
-    std::string first(spec, strcspn(spec, "|"));
+// ".fn2" files go through the file lookup; other requests are rendered from a face.
+void reportFont(FILE* out, const char* request) {
+    std::string first(request, strcspn(request, "|"));
     bool file = first.size() > 4 && strcasecmp(first.c_str() + first.size() - 4, ".fn2") == 0;
     if (file) {
-        fprintf(out, "font \"%s\" %s\n", spec, lookupResult(spec));
+        fprintf(out, "font \"%s\" %s\n", request, lookupResult(request));
         return;
     }
     char path[512] = {};
     if (findFontFace(first.c_str(), false, false, path, sizeof(path)))
-        fprintf(out, "font \"%s\" rendered from %s\n", spec, path);
+        fprintf(out, "font \"%s\" rendered from %s\n", request, path);
     else
-        fprintf(out, "font \"%s\" NO FACE\n", spec);
+        fprintf(out, "font \"%s\" NO FACE\n", request);
 }
 
 } // namespace

@@ -22,7 +22,7 @@ int runCheck(void (*applyConfigKey)(const char* key, const char* value));
 
 // Writes the timeline of a built script in the form runCheck prints.
 void printTimeline(Script& script, FILE* out);
-// Then one line per texture or font that the "first" settings name: its spec and what the
+// Then one line per texture or font that the "first" settings name: its request and what the
 // lookup finds ("found", "NOT FOUND", "generated", "render target", the face a font renders
 // from).
 void printResources(Script& script, FILE* out);

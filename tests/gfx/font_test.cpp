@@ -164,7 +164,7 @@ struct FontTest : DeviceFixture {
     }
 };
 
-TEST_F(FontTest, SpecsGiveSizeBoldAndItalicWithDefaults) {
+TEST_F(FontTest, DescriptionsGiveSizeBoldAndItalicWithDefaults) {
     BitmapFont* bold = acquireFont("Arial|24|1|0");
     ASSERT_NE(bold, nullptr);
     EXPECT_EQ(bold->lineHeight, 24);

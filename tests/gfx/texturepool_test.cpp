@@ -102,7 +102,7 @@ TEST(Glow, CentreIsLimitedToWhiteCornerIsBlackEdgeMiddleFollowsTheFormula) {
     EXPECT_EQ(edge[2], 74);
 }
 
-TEST_F(TexturePoolTest, StartUpLogsAndGlowSpecsAreSharedAcrossLetterCase) {
+TEST_F(TexturePoolTest, StartUpLogsAndGlowRequestsAreSharedAcrossLetterCase) {
     std::string text = log();
     EXPECT_NE(text.find("RSPL: init\nTEXX: init\nTXPL: init\n"), std::string::npos);
     Texture* first = acquireTexture("glow:16 3.5 3.5 3.5 1.1", 0);
