@@ -3,6 +3,7 @@
 #include "effects/effect.h"
 
 #include "effects/classes_local.h"
+#include "effects/screenvertex_local.h"
 
 #include "gfx/device.h"
 #include "gfx/resources.h"
@@ -13,13 +14,8 @@
 
 namespace {
 
-struct ScreenVertex {
-    float x, y, z, rhw;
-    uint32_t diffuse;
-    float u0, v0, u1, v1;
-};
-constexpr uint32_t kScreenFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX2;
-static_assert(sizeof(ScreenVertex) == 36);
+using effects::kScreenFvf;
+using effects::ScreenVertex;
 
 // Below this the overlay is invisible and nothing is drawn.
 constexpr float kVisibleFade = 0.001f;

@@ -4,6 +4,7 @@
 // Only the files of these effects include this header.
 #pragma once
 
+#include "effects/screenvertex_local.h"
 #include "gfx/device.h"
 #include "gfx/font.h"
 #include "gfx/resources.h"
@@ -15,14 +16,8 @@
 
 namespace flat2d {
 
-// Pre-transformed vertex at pixel coordinates (pixel centres on integers minus 0.5).
-struct ScreenVertex {
-    float x, y, z, rhw;
-    uint32_t diffuse;
-    float u0, v0, u1, v1;
-};
-constexpr uint32_t kScreenFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX2;
-static_assert(sizeof(ScreenVertex) == 36);
+using effects::kScreenFvf;
+using effects::ScreenVertex;
 
 inline ScreenVertex screenVertex(float x, float y, uint32_t colour, float u = 0, float v = 0) {
     return ScreenVertex{x, y, 0.5f, 0.5f, colour, u, v, u, v};

@@ -3,6 +3,7 @@
 // the checks that keep property values finite and in range.
 #pragma once
 
+#include "effects/screenvertex_local.h"
 #include "gfx/device.h"
 #include "gfx/resources.h"
 #include "gfx/texture.h"
@@ -17,13 +18,8 @@
 
 namespace screenfx {
 
-struct ScreenVertex {
-    float x, y, z, rhw;
-    uint32_t diffuse;
-    float u0, v0, u1, v1;
-};
-constexpr uint32_t kScreenFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX2;
-static_assert(sizeof(ScreenVertex) == 36);
+using effects::kScreenFvf;
+using effects::ScreenVertex;
 
 // A dynamic slice made on first use: instances are also created where no device exists (dry
 // parses), and released with its owner.
