@@ -16,7 +16,5 @@ constexpr EffectClass pendingClass(const char* name) {
 
 } // namespace
 
-const EffectClass gledEffectClass = pendingClass("gled");
-const EffectClass gled2EffectClass = pendingClass("gled2");
 const EffectClass pilztumEffectClass = pendingClass("pilztum");
 const EffectClass maxEffectClass = pendingClass("max");
