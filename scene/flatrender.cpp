@@ -422,14 +422,21 @@ void setGlowStates() {
     }
 }
 
-// The glow of a light: its glow track's first value g, scaled by 0.6 and the intensity,
-// gives both the colour (light colour x 255 x that, clamped) and the half size, a scene
-// length projected like geometry (so 1 / depth).
+// The glow of a light from its glow track: red, green, blue (0 to 255) and a size, or for a
+// shorter track a size alone with the light's own colour. Colour and size are scaled by 0.6
+// and the intensity; the colour is clamped to 255 and the size, a scene length, is projected
+// like geometry (so it shrinks with 1 / depth).
 void addGlow(GlowBatch& batch, const FlatLight& light, const float* p, float intensity,
              float frames, float zoom) {
-    float g = 0;
-    trackValues(light.glow, frames, &g, 1);
-    float s = g * 0.6f * intensity;
+    float g[4] = {0, 0, 0, 0};
+    trackValues(light.glow, frames, g, 4);
+    float rgb[3] = {light.values[3] * 255, light.values[4] * 255, light.values[5] * 255};
+    float size = g[0];
+    if (light.glow.valueCount >= 4) {
+        memcpy(rgb, g, sizeof rgb);
+        size = g[3];
+    }
+    float scale = 0.6f * intensity, s = size * scale;
     if (!(s > 0) || !std::isfinite(s)) return;
     const Viewport& vp = currentViewport();
     float halfW = float(vp.width) / 2, halfH = float(vp.height) / 2;
@@ -440,7 +447,7 @@ void addGlow(GlowBatch& batch, const FlatLight& light, const float* p, float int
     float depth = std::clamp(q * (p[2] - 0.01f) / p[2], 0.0f, 1.0f);
     uint32_t colour = 0xFF000000u;
     for (int k = 0; k < 3; ++k) {
-        float v = std::clamp(light.values[3 + k] * 255 * s, 0.0f, 255.0f);
+        float v = std::clamp(rgb[k] * scale, 0.0f, 255.0f);
         colour |= uint32_t(std::lround(v)) << (16 - 8 * k);
     }
     GlowVertex* v = batch.vertices + batch.count * 4;

@@ -190,17 +190,23 @@ D3DMATRIX flatObjectMatrix(const float* values, const float* pivot) {
 
 void computeFlatWorlds(FlatScene& scene, float frames) {
     for (FlatObject& object : scene.objects)
-        object.computed = false;
+        object.computed = object.visiting = false;
     std::vector<FlatObject*> chain;
     for (FlatObject& object : scene.objects) {
         // Walk up to the first computed ancestor (or the root), then down: no recursion, so
-        // deep parent chains cost no stack. The loader refuses cycles.
+        // deep parent chains cost no stack. The loader refuses cycles; one made in memory
+        // ends the walk where it comes round, and that object counts as a root.
         chain.clear();
-        for (FlatObject* at = &object; at && !at->computed; at = at->parent)
+        FlatObject* at = &object;
+        for (; at && !at->computed && !at->visiting; at = at->parent) {
+            at->visiting = true;
             chain.push_back(at);
+        }
+        bool cycle = at && at->visiting;
         for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
             FlatObject* o = *it;
-            o->time = o->timeOverride >= 0 ? o->timeOverride : o->parent ? o->parent->time : frames;
+            FlatObject* parent = cycle && it == chain.rbegin() ? nullptr : o->parent;
+            o->time = o->timeOverride >= 0 ? o->timeOverride : parent ? parent->time : frames;
             float values[9] = {0, 0, 0, 0, 0, 0, 1, 1, 1};
             if (o->track.valueCount >= 9) {
                 std::vector<float> all(size_t(o->track.valueCount));
@@ -208,8 +214,9 @@ void computeFlatWorlds(FlatScene& scene, float frames) {
                 memcpy(values, all.data(), sizeof values);
             }
             D3DMATRIX local = flatObjectMatrix(values, o->pivot);
-            o->world = o->parent ? multiply(local, o->parent->world) : local;
+            o->world = parent ? multiply(local, parent->world) : local;
             o->computed = true;
+            o->visiting = false;
         }
     }
 }

@@ -85,6 +85,7 @@ struct FlatObject {
     // Per frame (renderer)
     D3DMATRIX world;
     bool computed = false;
+    bool visiting = false;   // on the parent walk of the current object
     float timeOverride = -1; // "time_" override in frames, < 0 none
     float time = 0;
 };
