@@ -2,6 +2,9 @@
 //  - reading an object scene file (1,000 meshes of 240 vertices) against copying its bytes;
 //  - one frame of an object scene of 1,000 cube objects (CPU time of renderScene, draw calls)
 //    against a frame that only clears;
+//  - one frame of a flat scene of the same 1,000 cubes at the same places (CPU time of
+//    renderFlatScene with its per-frame tracks, matrices, light choice and culling, draw calls)
+//    against the object-scene frame;
 //  - morph blending in vertices per second against copying the same vertex bytes.
 #include "bench/bench_results.h"
 #include "gfx/device.h"
@@ -88,6 +91,35 @@ gledScene* cubeScene() {
     return readObjectScene(s.get(), &error);
 }
 
+// The same 1,000 cubes as a flat scene: one mesh, objects with constant tracks (scale 0.05),
+// one light, a camera at the origin with zoom 1 (the object scene's fixed projection).
+FlatScene* flatCubeScene() {
+    static const float corners[] = {-1, -1, -1, 1, -1, -1, -1, 1, -1, 1, 1, -1,
+                                    -1, -1, 1,  1, -1, 1,  -1, 1, 1,  1, 1, 1};
+    static const uint16_t faces[] = {0, 2, 1, 1, 2, 3, 4, 5, 6, 5, 7, 6, 0, 1, 4, 1, 5, 4,
+                                     2, 6, 3, 3, 6, 7, 0, 4, 2, 2, 4, 6, 1, 3, 5, 3, 7, 5};
+    SceneBytes b;
+    b.u32(0).u32(1).u32(1).u32(8).u32(D3DFVF_XYZ).u32(sizeof corners);
+    for (float v : corners)
+        b.f32(v);
+    b.u32(0x808080).u32(0).u32(0).u32(1).u32(0).u32(1).u32(4).u32(36);
+    for (uint16_t i : faces)
+        b.u16(i);
+    b.floats({-1, -1, -1, 1, 1, 1}).u32(kObjects);
+    for (int32_t i = 0; i < kObjects; ++i) {
+        float x = float(i % 40) * 0.2f - 4, y = float(i / 40) * 0.2f - 2.5f;
+        b.i32(0).i32(-1).append(constantTrack({x, y, 8, 0, 0, 0, 0.05f, 0.05f, 0.05f}));
+        b.floats({0, 0, 0}).cstring("o");
+    }
+    b.u32(1).i32(-1).append(constantTrack({0, 0, 0})).append(constantTrack({1})).u32(0);
+    b.floats({0, 0, 1, 1, 1, 1, 50});
+    b.u32(1).append(constantTrack({0, 0, 0, 0, 0, 0, 1, 1, 1})).append(constantTrack({1})).i32(0);
+    b.f32(25).u32(0x202020);
+    std::unique_ptr<MemoryStream> s(b.stream());
+    std::string error;
+    return readFlatScene(s.get(), &error);
+}
+
 template <class Frame> void measureFrames(benchmark::State& state, Frame frame) {
     if (!hasDevice()) {
         state.SkipWithError("no video driver");
@@ -115,6 +147,15 @@ void frameBenchmarks() {
         static gledScene* scene = hasDevice() ? cubeScene() : nullptr;
         static gledViewSettings view;
         measureFrames(state, [] { renderScene(view, scene); });
+    })->UseManualTime();
+    benchmark::RegisterBenchmark("frame/1000_flat_objects", [](benchmark::State& state) {
+        static FlatScene* scene = hasDevice() ? flatCubeScene() : nullptr;
+        measureFrames(state, [] {
+            clear(3, 0, 1.0f, 0);
+            FlatFrame frame;
+            frame.seconds = 1;
+            renderFlatScene(*scene, frame);
+        });
     })->UseManualTime();
 }
 
@@ -191,10 +232,15 @@ int main(int argc, char** argv) {
     runBenchmarks(collector);
     ratio(collector, "load_vs_copy", "load/object_scene", "load/copy_bytes");
     ratio(collector, "frame_1000_objects_vs_clear", "frame/1000_objects", "frame/clear_only");
+    ratio(collector, "flat_1000_objects_vs_object_scene", "frame/1000_flat_objects",
+          "frame/1000_objects");
     ratio(collector, "morph_blend_vs_copy", "morph/blend_two_targets", "morph/copy_vertices");
     if (const BenchResult* frame = findResult(collector, "frame/1000_objects"))
         printf("frame 1000 objects: %.3f ms CPU per frame, %.0f draws\n", 1000 * frame->realSeconds,
                counterOf(*frame, "draws"));
+    if (const BenchResult* frame = findResult(collector, "frame/1000_flat_objects"))
+        printf("frame 1000 flat objects: %.3f ms CPU per frame, %.0f draws\n",
+               1000 * frame->realSeconds, counterOf(*frame, "draws"));
     if (const BenchResult* morph = findResult(collector, "morph/blend_two_targets"))
         printf("morph: %.1f million vertices/s\n", counterOf(*morph, "vertices/s") / 1e6);
     (void)device; // the frame benchmark's scene keeps its device buffers until the process ends
