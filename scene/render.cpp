@@ -6,6 +6,7 @@
 #include "platform/gpu/gpu.h"
 #include "platform/log.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -127,7 +128,8 @@ void evaluateTrack(const FlatTrack& track, float t, float* out) {
             out[v] = 0;
         return;
     }
-    t = loopTime(track, t);
+    // Before the first key (a negative scene time) holds the first key, as after the last.
+    t = std::max(loopTime(track, t), float(track.keys[0].frame));
     size_t i = 0;
     while (i + 1 < keys && float(track.keys[i + 1].frame) < t)
         ++i;

@@ -1,7 +1,7 @@
 // The flat-scene renderer headless on the real graphics layer: the light choice (more than
 // eight lights, a bright light at the camera, lights that cannot light), the view-volume test
-// counted in draw calls that reach GL, glow sprites where their lights project, and cyclic
-// parents made in memory.
+// counted in draw calls that reach GL, glow sprites where their lights project, the reflection
+// map's texture matrix, and cyclic parents made in memory.
 #include "scene/render.h"
 
 #include "data/filesystem.h"
@@ -213,6 +213,53 @@ TEST_F(FlatRender, glowSpritesLightWhereTheirLightsProjectAndNotBehindTheCamera)
     EXPECT_GT(pixels[32 * kWidth + 55] & 0xff, 0x20u);
     EXPECT_EQ(pixels[32 * kWidth + 62] & 0xffffff, 0u);
     EXPECT_EQ(pixels[32 * kWidth + 40] & 0xffffff, 0u);
+}
+
+// Two small quads with black material and tilted normals, reflection-mapped with
+// "glow:16 1 1 1 1" (texture 2 only, point filtering) and lit by one light without ambient,
+// so that each pixel is the texel its reflection vector picks.
+SceneBytes reflectionFile(const float* normalLeft, const float* normalRight) {
+    SceneBytes b;
+    b.u32(1).name16("glow:16 1 1 1 1").u32(2);
+    for (const float* n : {normalLeft, normalRight}) {
+        b.u32(1).u32(4).u32(D3DFVF_XYZ | D3DFVF_NORMAL).u32(4 * 24);
+        for (int k = 0; k < 4; ++k)
+            b.floats({k & 1 ? 0.3f : -0.3f, k & 2 ? 0.3f : -0.3f, 0, n[0], n[1], n[2]});
+        b.u32(0).u32(0).u32(1).u32(1).u32(0).u32(1).u32(5).u32(4).u16(0).u16(1).u16(2).u16(3);
+        b.floats({-0.3f, -0.3f, 0, 0.3f, 0.3f, 0});
+    }
+    b.u32(2);
+    for (int m = 0; m < 2; ++m) {
+        b.i32(m).i32(-1).append(constantTrack({m ? 1.0f : -1.0f, 0, 4, 0, 0, 0, 1, 1, 1}));
+        b.floats({0, 0, 0}).cstring("quad");
+    }
+    b.u32(1).i32(-1).append(constantTrack({0, 0, 0})).append(constantTrack({1})).u32(0);
+    b.floats({0, 0, 0, 1, 1, 1, 50});
+    b.u32(1).append(constantTrack({0, 0, 0, 0, 0, 0, 1, 1, 1})).append(constantTrack({1}));
+    return b.i32(0).f32(25).u32(0);
+}
+
+TEST_F(FlatRender, reflectionMapIsReadWhereTheReflectionVectorPoints) {
+    // Without a local viewer the direction to the eye is (0, 0, -1), so a normal tilted by t
+    // reflects it to (-2 sin t cos t, 0, ...) and u = 0.5 - 0.5 sin 2t; likewise upwards for v.
+    // sin 2t = 0.6875 gives 0.15625, the middle of texel 2 of 16 on both axes.
+    const float t = std::asin(0.6875f) / 2;
+    const float left[3] = {-std::sin(t), 0, -std::cos(t)}, up[3] = {0, std::sin(t), -std::cos(t)};
+    read(reflectionFile(left, up));
+    ASSERT_NE(scene->textures[0], nullptr);
+    glDraws();
+    std::vector<uint32_t> pixels;
+    GpuSurface* surface = renderTargetSurface(findRenderTarget("primary"));
+    ASSERT_EQ(dxDevice()->ReadSurface(surface, &pixels), D3D_OK);
+    surface->Release();
+    // The glow texel (column 2, row 8) and (column 8, row 2): 1 - sqrt(0.75^2 / 2) = 0.4697,
+    // so 119 in every channel; mirrored axes would read texels 13 instead (142).
+    const int32_t y = kHeight / 2, leftX = int32_t((1 - 0.64f / 4) * kWidth / 2);
+    const int32_t rightX = int32_t((1 + 0.64f / 4) * kWidth / 2);
+    for (int32_t x : {leftX, rightX})
+        for (int shift : {0, 8, 16})
+            EXPECT_NEAR(int((pixels[size_t(y) * kWidth + size_t(x)] >> shift) & 255), 119, 2)
+                << x << " " << shift;
 }
 
 TEST_F(FlatRender, parentsThatFormACycleInMemoryEndTheWalk) {

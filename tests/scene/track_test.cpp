@@ -49,6 +49,9 @@ TEST(FlatTracks, loopModesMapTimesPastTheLength) {
     EXPECT_FLOAT_EQ(at(t, 12), 10);
     t.loopMode = 7; // unchanged time, held at the last key
     EXPECT_FLOAT_EQ(at(t, 12), 10);
+    // Before the first key: its value, never a curve continued backwards.
+    FlatTrack curve = track({{0, 0}, {10, 10}, {20, 0}}, false, 1);
+    EXPECT_EQ(at(curve, -5), 0);
 }
 
 TEST(FlatTracks, keysOneFrameApartAreACut) {
