@@ -3,6 +3,7 @@
 
 #include "gfx/device.h"
 #include "gfx/dxcheck.h"
+#include "gfx/resources.h"
 #include "platform/gpu/gpu.h"
 #include "platform/log.h"
 
@@ -263,10 +264,10 @@ D3DMATRIX flatCameraView(const FlatScene& scene, int32_t number, float frames, f
 
 // ---- Shared drawing buffers ----
 
+// The buffers are made on first use with a device: effects also exist in dry parses, which
+// have none.
 void gledAcquireDrawingBuffers() {
-    if (drawingBufferUsers++ > 0) return;
-    glowVertices.create(0x244, 32, true);
-    glowIndices.create(48, true);
+    ++drawingBufferUsers;
 }
 
 void gledDone() {
@@ -275,8 +276,8 @@ void gledDone() {
         return;
     }
     if (--drawingBufferUsers > 0) return;
-    glowVertices.release();
-    glowIndices.release();
+    if (glowVertices.shared) glowVertices.release();
+    if (glowIndices.shared) glowIndices.release();
     glowVertices = GeometrySlice{};
     glowIndices = IndexSlice{};
 }
@@ -285,10 +286,21 @@ int32_t gledDrawingBufferUsers() {
     return drawingBufferUsers;
 }
 
+namespace {
+
+bool glowBuffersReady() {
+    if (drawingBufferUsers == 0 || !hasDevice() || !hasResourceManager()) return false;
+    if (!glowVertices.shared) glowVertices.create(0x244, 32, true);
+    if (!glowIndices.shared) glowIndices.create(48, true);
+    return true;
+}
+
+} // namespace
+
 GeometrySlice* gledGlowVertices() {
-    return drawingBufferUsers ? &glowVertices : nullptr;
+    return glowBuffersReady() ? &glowVertices : nullptr;
 }
 
 IndexSlice* gledGlowIndices() {
-    return drawingBufferUsers ? &glowIndices : nullptr;
+    return glowBuffersReady() ? &glowIndices : nullptr;
 }

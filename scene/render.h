@@ -104,7 +104,8 @@ bool flatBoxVisible(const float* box, const D3DMATRIX& toCamera, float zoom);
 // Draws a flat scene into the current target and viewport and clears the "time_" overrides.
 void renderFlatScene(FlatScene& scene, const FlatFrame& frame);
 
-// Shared glow buffers: 32 vertices of format 0x244 and 48 indices, counted by users.
+// Shared glow buffers: 32 vertices of format 0x244 and 48 indices, counted by users, made
+// on first use once a device exists (null without users or device).
 void gledAcquireDrawingBuffers();
 void gledDone();
 int32_t gledDrawingBufferUsers();
