@@ -21,20 +21,6 @@
 
 namespace {
 
-// Values of a track into a fixed buffer of `count` floats (missing values stay as given).
-void trackValues(const FlatTrack& track, float frames, float* out, int32_t count) {
-    if (track.valueCount <= 0 || track.keys.empty()) return;
-    float values[16];
-    std::vector<float> big;
-    float* at = values;
-    if (track.valueCount > 16) {
-        big.resize(size_t(track.valueCount));
-        at = big.data();
-    }
-    evaluateTrack(track, frames, at);
-    memcpy(out, at, size_t(std::min(count, track.valueCount)) * 4);
-}
-
 void transformPoint(const float* p, const D3DMATRIX& m, float* out) {
     for (int c = 0; c < 3; ++c)
         out[c] = p[0] * m.m[0][c] + p[1] * m.m[1][c] + p[2] * m.m[2][c] + m.m[3][c];
@@ -51,9 +37,9 @@ int32_t chooseFlatLights(const FlatScene& scene, const D3DMATRIX& view, float fr
         const FlatLight& light = scene.lights[i];
         FlatFrameLight c;
         c.index = int32_t(i);
-        trackValues(light.intensity, frames, &c.intensity, 1);
+        evaluateTrackValues(light.intensity, frames, &c.intensity, 1);
         float position[3] = {0, 0, 0}, world[3];
-        trackValues(light.position, frames, position, 3);
+        evaluateTrackValues(light.position, frames, position, 3);
         if (light.object)
             transformPoint(position, light.object->world, world);
         else
@@ -429,7 +415,7 @@ void setGlowStates() {
 void addGlow(GlowBatch& batch, const FlatLight& light, const float* p, float intensity,
              float frames, float zoom) {
     float g[4] = {0, 0, 0, 0};
-    trackValues(light.glow, frames, g, 4);
+    evaluateTrackValues(light.glow, frames, g, 4);
     float rgb[3] = {light.values[3] * 255, light.values[4] * 255, light.values[5] * 255};
     float size = g[0];
     if (light.glow.valueCount >= 4) {
@@ -469,14 +455,14 @@ int32_t drawGlows(const FlatScene& scene, const D3DMATRIX& view, float frames, f
     for (const FlatLight& light : scene.lights) {
         if (!light.hasGlow || !light.glowTexture) continue;
         float position[3] = {0, 0, 0}, world[3], p[3], intensity = 0;
-        trackValues(light.position, frames, position, 3);
+        evaluateTrackValues(light.position, frames, position, 3);
         if (light.object)
             transformPoint(position, light.object->world, world);
         else
             memcpy(world, position, sizeof world);
         transformPoint(world, view, p);
         if (!(p[2] > 0.01f)) continue;
-        trackValues(light.intensity, frames, &intensity, 1);
+        evaluateTrackValues(light.intensity, frames, &intensity, 1);
         if (!statesSet) {
             setGlowStates();
             statesSet = true;

@@ -171,6 +171,19 @@ void evaluateTrack(const FlatTrack& track, float t, float* out) {
     }
 }
 
+void evaluateTrackValues(const FlatTrack& track, float t, float* out, int32_t count) {
+    if (track.valueCount <= 0) return;
+    float values[16];
+    std::vector<float> many;
+    float* at = values;
+    if (track.valueCount > 16) {
+        many.resize(size_t(track.valueCount));
+        at = many.data();
+    }
+    evaluateTrack(track, t, at);
+    memcpy(out, at, size_t(std::min(count, track.valueCount)) * 4);
+}
+
 D3DMATRIX flatObjectMatrix(const float* values, const float* pivot) {
     float sa = std::sin(values[3]), ca = std::cos(values[3]);
     float sb = std::sin(values[4]), cb = std::cos(values[4]);
@@ -211,11 +224,7 @@ void computeFlatWorlds(FlatScene& scene, float frames) {
             FlatObject* parent = cycle && it == chain.rbegin() ? nullptr : o->parent;
             o->time = o->timeOverride >= 0 ? o->timeOverride : parent ? parent->time : frames;
             float values[9] = {0, 0, 0, 0, 0, 0, 1, 1, 1};
-            if (o->track.valueCount >= 9) {
-                std::vector<float> all(size_t(o->track.valueCount));
-                evaluateTrack(o->track, o->time, all.data());
-                memcpy(values, all.data(), sizeof values);
-            }
+            evaluateTrackValues(o->track, o->time, values, 9);
             D3DMATRIX local = flatObjectMatrix(values, o->pivot);
             o->world = parent ? multiply(local, parent->world) : local;
             o->computed = true;
@@ -230,16 +239,8 @@ D3DMATRIX flatCameraView(const FlatScene& scene, int32_t number, float frames, f
     if (number < 0 || size_t(number) >= scene.cameras.size()) return view;
     const FlatCamera& camera = scene.cameras[size_t(number)];
     float values[9] = {0, 0, 0, 0, 0, 0, 1, 1, 1};
-    if (camera.placement.valueCount >= 9) {
-        std::vector<float> all(size_t(camera.placement.valueCount));
-        evaluateTrack(camera.placement, frames, all.data());
-        memcpy(values, all.data(), sizeof values);
-    }
-    if (camera.zoom.valueCount >= 1) {
-        std::vector<float> all(size_t(camera.zoom.valueCount));
-        evaluateTrack(camera.zoom, frames, all.data());
-        *zoom = all[0];
-    }
+    evaluateTrackValues(camera.placement, frames, values, 9);
+    evaluateTrackValues(camera.zoom, frames, zoom, 1);
     if (camera.object) {
         float d[3];
         for (int i = 0; i < 3; ++i)

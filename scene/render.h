@@ -34,6 +34,9 @@ void renderScene(const gledViewSettings& view, gledScene* scene);
 
 // A flat track's values at time t (frames) into out (valueCount floats).
 void evaluateTrack(const FlatTrack& track, float t, float* out);
+// The first `count` values of a track at time t (fewer when the track has fewer; the rest of
+// out is left as it is), without a heap allocation for tracks of up to 16 values.
+void evaluateTrackValues(const FlatTrack& track, float t, float* out, int32_t count);
 // The local matrix of an object from position, three angles, three scales and its pivot.
 D3DMATRIX flatObjectMatrix(const float* values, const float* pivot);
 
