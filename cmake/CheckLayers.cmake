@@ -1,19 +1,20 @@
 # Fails when a source file includes a header of a higher layer. Run as
 #   cmake -DSOURCE_DIR=<repository> -P cmake/CheckLayers.cmake
-# The layers, lowest first: platform <- data <- gfx <- audio <- effects <- scene <- script
-# <- shell. A folder may include its own headers and those of the layers below it; the tools
-# may use every layer but the script and the shell.
+# The layers, lowest first: platform <- data <- gfx <- audio <- scene <- effects <- script
+# <- shell (the scene effects draw through the scene engine). A folder may include its own
+# headers and those of the layers below it; the tools may use every layer but the script and
+# the shell.
 cmake_minimum_required(VERSION 3.25)
 set(allowed_platform platform)
 set(allowed_data platform data)
 set(allowed_gfx platform data gfx)
 set(allowed_audio platform data audio)
-set(allowed_effects platform data gfx audio effects)
-set(allowed_scene platform data gfx audio effects scene)
+set(allowed_scene platform data gfx audio scene)
+set(allowed_effects platform data gfx audio scene effects)
 set(allowed_script platform data gfx audio effects scene script)
 set(allowed_shell platform data gfx audio effects scene script shell)
 set(allowed_tools platform data gfx audio effects scene tools)
-set(layers platform data gfx audio effects scene script shell tools)
+set(layers platform data gfx audio scene effects script shell tools)
 
 set(violations "")
 foreach(layer ${layers})

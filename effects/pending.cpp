@@ -18,5 +18,3 @@ constexpr EffectClass pendingClass(const char* name) {
 
 const EffectClass gledEffectClass = pendingClass("gled");
 const EffectClass gled2EffectClass = pendingClass("gled2");
-const EffectClass pilztumEffectClass = pendingClass("pilztum");
-const EffectClass maxEffectClass = pendingClass("max");
