@@ -115,6 +115,9 @@ MaxEffect::MaxEffect() {
 
 MaxEffect::~MaxEffect() {
     capture.close();
+    if (heard[kU] + heard[kO] + heard[kA] + heard[kE] + heard[kI] > 0)
+        logf("GLED: max heard the vowels u %d, o %d, a %d, e %d, i %d (frames)\n", heard[kU],
+             heard[kO], heard[kA], heard[kE], heard[kI]);
     delete scene;
 }
 
@@ -181,6 +184,11 @@ void MaxEffect::moveMouth() {
         if (!std::isfinite(level[v]) || level[v] < 0) level[v] = 0;
         largest = std::fmax(largest, level[v]);
     }
+    for (int32_t v = 0; v < kVowels; ++v)
+        if (largest > 0 && level[v] == largest) {
+            ++heard[v];
+            break;
+        }
     for (float& l : level) {
         if (l < 0.7f * largest) l = 0;
         kept += l;

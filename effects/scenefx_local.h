@@ -106,7 +106,8 @@ class MaxEffect : public Effect {
     gledObject* pieces[kHeadPieces] = {};
     D3DMATRIX rest[kHeadPieces]; // the pieces' placements as read
     VowelAnalyser capture;
-    float mouth[5] = {}; // the morph weights of the last frame: u, o, a, e, i
+    float mouth[5] = {};   // the morph weights of the last frame: u, o, a, e, i
+    int32_t heard[5] = {}; // frames in which each vowel was the closest, logged at the end
     float pose[kPoseValues] = {};
 
   private:
