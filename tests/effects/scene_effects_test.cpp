@@ -185,6 +185,13 @@ TEST_F(SceneEffects, headsLackingPiecesAndMissingFilesRenderWithWarnings) {
     EXPECT_EQ(litPixels(targetPixels("primary")), 0u);
     EXPECT_NE(readText("log.txt").find("scene file 'nk09\\absent.gled' not found"),
               std::string::npos);
+    // Without its mushroom the field still shows its ground.
+    fs::remove("nk09/pilz2.gled");
+    PilztumEffect field;
+    show(&field, 65536);
+    EXPECT_NE(readText("log.txt").find("pilztum: scene file 'nk09\\pilz2.gled' not found"),
+              std::string::npos);
+    EXPECT_GT(litPixels(targetPixels("primary")), size_t(kW * kH / 10));
 }
 
 // Keys and mouse reach the camera the way the message pump hands them over: O pressed arms
