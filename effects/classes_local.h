@@ -5,8 +5,7 @@
 #include "effects/effect.h"
 
 // Effect class records of the program, in registration order. Each is defined beside its
-// effect; the classes whose drawing is not built yet share the do-nothing effect of
-// effects/pending.cpp.
+// effect.
 extern const EffectClass gridEffectClass;
 extern const EffectClass motionblurEffectClass;
 extern const EffectClass fadeEffectClass;

@@ -14,7 +14,7 @@ packages=(
   libdivsufsort-dev libbz2-dev zlib1g-dev bzip2 gzip
   libtinygltf-dev
   clang libclang-rt-14-dev
-  xdotool imagemagick
+  xdotool imagemagick espeak-ng
 )
 
 missing=()
