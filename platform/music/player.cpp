@@ -562,6 +562,36 @@ void tmxSetPosition(int order, int row) {
         logf("TMXL: warning: no position %d/%d to go to\n", order, row);
 }
 
+bool tmxSeekTime(uint32_t time) {
+    Hold audio(player.lock);
+    followWallClock();
+    Hold conversions(conversionLock);
+    if (!tuneSeekTime(player.tune, rate(), double(time) / 65536.0, player.cursor)) {
+        logf("TMXL: warning: no moment %.3f s to go to\n", double(time) / 65536.0);
+        return false;
+    }
+    if (player.output != Output::offline || !player.playing) {
+        player.seekedSincePlay = true;
+        return true;
+    }
+    // Offline the stream restarts at the moment's own frame, so the heard time and the
+    // positions follow on exactly as after a play from the start.
+    int64_t frames = int64_t(time) * rate() / 65536;
+    player.offlinePlayTime = player.offlineTime - time;
+    player.offlinePlayFrame = player.offlineFrame - frames;
+    player.renderedFrames = frames;
+    player.ringCount = 0;
+    player.heardFrame = kNoFrame;
+    player.seekedSincePlay = false;
+    return true;
+}
+
+uint32_t tmxTuneLength() {
+    Hold guard(conversionLock);
+    double units = std::floor(tuneLengthSeconds(player.tune) * 65536.0);
+    return units >= double(UINT32_MAX) ? UINT32_MAX : uint32_t(units);
+}
+
 int32_t tmxPositionToTime(int order, int row, int tick) {
     ++conversionCount;
     Hold guard(conversionLock);
