@@ -323,6 +323,28 @@ bool tickTimeline(uint32_t time, uint32_t position) {
     return tick(timeline, time, position);
 }
 
+Timeline& productionTimeline() {
+    return timeline;
+}
+
+const SourceLines* productionSourceLines() {
+    return preprocessor ? &preprocessor->sourceLines() : nullptr;
+}
+
+void restartTimelineAt(uint32_t time, const TickTimes& ticks) {
+    recreateEffects();
+    startTimeline(timeline, nullptr);
+    rebuildTimeline(timeline, time, ticks);
+}
+
+void replaceProductionScript(Script* built, uint32_t time, const TickTimes& ticks) {
+    destroyScript();
+    script = built;
+    createTargets(timeline, *script);
+    startTimeline(timeline, nullptr);
+    rebuildTimeline(timeline, time, ticks);
+}
+
 // ---- The loading screen's fonts ----
 
 namespace {
