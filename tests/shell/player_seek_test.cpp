@@ -1,7 +1,14 @@
 // Runs the real player program offline with --start-at and compares its frames with those of
-// a render from the start; bad start positions end the program with a message.
+// a render from the start; bad start positions end the program with a message. A render with
+// --watch picks up edits of its script.
 #include <gtest/gtest.h>
 
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb/stb_image.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +16,8 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -137,6 +146,119 @@ TEST_F(PlayerSeek, startPositionsTheProductionLacksEndWithAMessage) {
         EXPECT_EQ(runPlayer(render("bad", std::string("--start-at ") + form)), 2) << form;
         EXPECT_NE(readFile("err.txt").find("--start-at wants"), std::string::npos) << form;
     }
+}
+
+} // namespace
+
+namespace {
+
+// --watch on a render that runs until the test ends it: the frames show what the script said
+// when they were drawn.
+class PlayerWatch : public testing::Test {
+  protected:
+    void TearDown() override {
+        if (player > 0) {
+            kill(player, SIGKILL);
+            waitpid(player, nullptr, 0);
+        }
+    }
+    void start() {
+        fs::create_directories("watched");
+        fs::remove_all("frames"); // frames of an earlier run would count as drawn already
+        writeScript("0xff0000", "start");
+        fs::copy_file(fs::path(LUX_TEST_DATA) / "dali.xm", "watched/dali.xm",
+                      fs::copy_options::overwrite_existing);
+        std::string frames = fs::absolute("frames").string();
+        player = fork();
+        if (player == 0) {
+            std::string binary = std::string(LUX_BINARY_DIR) + "/lux32";
+            execl(binary.c_str(), "lux32", "-C", "watched", "--windowed", "64x48", "--render",
+                  frames.c_str(), "--fps", "5", "--to", "100000", "--watch", (char*)nullptr);
+            _exit(127);
+        }
+    }
+    static void writeScript(const char* colour, const char* command) {
+        std::ofstream("watched/script.new")
+            << "set tune to \"dali.xm\"\neffect bg is clear\ndemo\n  first set bg.color to "
+            << colour << "\n  at second 0 " << command << " bg\nenddemo\n";
+        fs::rename("watched/script.new", "watched/script");
+    }
+    // Milliseconds until the log holds `text` after `from` (and where it ends), or -1.
+    static int64_t waitForLog(const std::string& text, size_t* from) {
+        auto began = std::chrono::steady_clock::now();
+        for (int i = 0; i < 2000; ++i) {
+            size_t at = readFile("luxdebug.txt").find(text, *from);
+            if (at != std::string::npos) {
+                *from = at + text.size();
+                return std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - began)
+                    .count();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return -1;
+    }
+    // The colour of a frame drawn after this call: the frame before the newest one written
+    // at least two frames later (the newest may still be being written).
+    static int64_t colourOfALaterFrame() {
+        int newest = newestFrame();
+        int frame = newest;
+        for (int i = 0; i < 2000 && (frame = newestFrame()) < newest + 3; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return pixelOf(frameName("frames", frame - 1));
+    }
+    static int newestFrame() {
+        int newest = -1;
+        for (const auto& entry : fs::directory_iterator("frames")) {
+            std::string name = entry.path().filename().string();
+            if (name.rfind("frame", 0) == 0) newest = std::max(newest, atoi(name.c_str() + 5));
+        }
+        return newest;
+    }
+    static int64_t pixelOf(const std::string& path) {
+        int width = 0, height = 0, channels = 0;
+        unsigned char* p = stbi_load(path.c_str(), &width, &height, &channels, 3);
+        if (!p) return -1;
+        int64_t rgb = int64_t(p[0]) << 16 | int64_t(p[1]) << 8 | p[2];
+        stbi_image_free(p);
+        return rgb;
+    }
+
+    pid_t player = -1;
+};
+
+TEST_F(PlayerWatch, anEditIsPlayedWithinASecondAndABrokenOrMissingScriptKeepsTheOld) {
+    start();
+    size_t log = 0;
+    ASSERT_GE(waitForLog("MAIN: watching 1 script file(s) for changes\n", &log), 0);
+    EXPECT_EQ(colourOfALaterFrame(), 0xff0000);
+
+    writeScript("0x00ff00", "start");
+    int64_t took = waitForLog("MAIN: script read again, playing on at ", &log);
+    ASSERT_GE(took, 0) << readFile("luxdebug.txt");
+    EXPECT_LT(took, 1000);
+    EXPECT_EQ(colourOfALaterFrame(), 0x00ff00);
+
+    writeScript("0x0000ff", "strat");
+    ASSERT_GE(waitForLog("MAIN: the changed script has an error, playing on with the old one:\n"
+                         "while parsing script (line 5)",
+                         &log),
+              0)
+        << readFile("luxdebug.txt");
+    EXPECT_GE(waitForLog("command expected\n", &log), 0);
+    EXPECT_EQ(colourOfALaterFrame(), 0x00ff00);
+
+    fs::remove("watched/script");
+    EXPECT_GE(waitForLog("MAIN: warning: the script file 'script' is gone, playing on with the "
+                         "old script\n",
+                         &log),
+              0)
+        << readFile("luxdebug.txt");
+    EXPECT_EQ(colourOfALaterFrame(), 0x00ff00);
+    // Back again, and right this time.
+    writeScript("0x0000ff", "start");
+    EXPECT_GE(waitForLog("MAIN: script read again", &log), 0);
+    EXPECT_EQ(colourOfALaterFrame(), 0x0000ff);
 }
 
 } // namespace
