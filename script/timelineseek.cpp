@@ -97,24 +97,22 @@ void moveEventCursor(Timeline& timeline, const Span& span) {
         ++timeline.eventCursor;
 }
 
-// The first frame at which the play rendered an action of declared effect `effect`, within
-// the span; false when it rendered none.
-bool firstRenderedFrame(const Timeline& timeline, const Frames& frames, const Span& span,
-                        int32_t effect, uint32_t* first) {
-    bool found = false;
+// The first frame at which the play rendered an action of each declared effect, within the
+// span; UINT64_MAX for an effect it rendered none of.
+std::vector<uint64_t> firstRenderedFrames(const Timeline& timeline, const Frames& frames,
+                                          const Span& span) {
+    std::vector<uint64_t> first(timeline.instances.size(), UINT64_MAX);
     for (const Action& action : timeline.script->actions()) {
-        if (action.effect != effect) continue;
+        if (size_t(action.effect) >= first.size()) continue;
         uint32_t from = span.fresh ? action.start : std::max(action.start, span.played + 1);
         uint32_t frame = frames.atOrAfter(from);
         if (frame >= action.end || frame > span.last) continue;
-        if (!found || frame < *first) *first = frame;
-        found = true;
+        uint64_t& earliest = first[size_t(action.effect)];
+        earliest = std::min(earliest, uint64_t(frame));
     }
-    return found;
+    return first;
 }
 
-// An instance's clock starts at its first rendered frame and, since the timeline never stops
-// an instance, runs on from there.
 void resetInstanceClocks(const Timeline& timeline) {
     for (EffectInstance* instance : timeline.instances) {
         if (!instance) continue;
@@ -123,15 +121,15 @@ void resetInstanceClocks(const Timeline& timeline) {
     }
 }
 
+// An instance's clock starts at its first rendered frame and, since the timeline never stops
+// an instance, runs on from there.
 void setInstanceClocks(const Timeline& timeline, const Frames& frames, const Span& span) {
+    std::vector<uint64_t> first = firstRenderedFrames(timeline, frames, span);
     for (size_t k = 0; k < timeline.instances.size(); ++k) {
         EffectInstance* instance = timeline.instances[k];
-        if (!instance) continue;
-        uint32_t first = 0;
-        if (instance->running || !firstRenderedFrame(timeline, frames, span, int32_t(k), &first))
-            continue;
+        if (!instance || instance->running || first[k] == UINT64_MAX) continue;
         instance->running = 1;
-        instance->startOffset = first;
+        instance->startOffset = uint32_t(first[k]);
         instance->lastTime = span.last;
     }
 }
