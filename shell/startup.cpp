@@ -309,6 +309,7 @@ void demoMain() {
             restartPlayback();
             continue;
         }
+        if (launchOptions.watch) drawScriptWatchMessage();
         presentFrame();
         if (offline) writeOfflineFrame(frameTime);
         pumpMessages();

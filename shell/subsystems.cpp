@@ -28,6 +28,7 @@
 #include "shell/options.h"
 #include "shell/progresswindow.h"
 #include "shell/startup.h"
+#include "shell/watch.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -233,6 +234,7 @@ const Subsystem kTable[] = {
      tmxClose},
     {"effects", nullptr, registerEffectClasses, closeEffects, "WNMN: closing fx\n", nullptr},
     {"production", "WNMN: demoInit()\n", runDemoInit, destroyScript, nullptr, nullptr},
+    {"script watch", nullptr, nullptr, closeScriptWatch, nullptr, nullptr},
 };
 constexpr int32_t kRows = int32_t(sizeof kTable / sizeof kTable[0]);
 

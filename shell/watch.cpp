@@ -5,6 +5,8 @@
 
 #include "data/filesystem.h"
 #include "data/stream.h"
+#include "gfx/device.h"
+#include "gfx/font.h"
 #include "platform/log.h"
 #include "platform/window.h"
 #include "script/parser.h"
@@ -42,7 +44,9 @@ struct WatchedFile {
 
 std::vector<WatchedFile> watched;
 bool watching = false;
-bool reportedProblem = false; // the last poll's problem was logged already
+bool reportedProblem = false; // a problem is shown (log, title and over the picture)
+std::string shownLines[2];    // the problem, as drawn over the picture
+BitmapFont* messageFont = nullptr;
 std::chrono::steady_clock::time_point nextPoll;
 
 std::string baseName(const std::string& name) {
@@ -247,6 +251,8 @@ bool filesChanged() {
              script.name.c_str(), problem);
         std::string title = "lux32: the script file " + std::string(problem);
         setDemoWindowTitle(title.c_str());
+        shownLines[0] = "the script file " + std::string(problem);
+        shownLines[1] = "playing on with the old script";
         reportedProblem = true;
         return false;
     }
@@ -263,6 +269,11 @@ void showError(const std::string& error) {
     for (char& c : title)
         if (c == '\n') c = ' ';
     setDemoWindowTitle(title.c_str());
+    shownLines[0] = "script error: " +
+                    (detail != std::string::npos
+                         ? error.substr(detail + 2, error.find('\n', detail + 2) - detail - 2)
+                         : line);
+    shownLines[1] = line;
     reportedProblem = true;
 }
 
@@ -302,4 +313,35 @@ void pollScriptWatch(uint32_t time, bool offline) {
     if (now < nextPoll) return;
     nextPoll = now + kPollInterval;
     if (filesChanged()) reload(time, offline);
+}
+
+void drawScriptWatchMessage() {
+    if (!reportedProblem) return;
+    if (!messageFont) messageFont = acquireFontFile("lux32.fn2|res:200");
+    if (!messageFont) return;
+    selectRenderTarget("primary");
+    setViewport(0, 0, screenWidth(), screenHeight());
+    resetDeviceState();
+    setRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+    setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    setStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    setStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+    setStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+    setFontAlignment(messageFont, 0);
+    float lineHeight = textHeight(messageFont, "A", 1.0f);
+    float y = float(screenHeight()) - 2.0f * lineHeight - 4.0f;
+    for (const std::string& text : shownLines) {
+        // A dark copy one pixel down and right keeps the text readable on any picture.
+        drawText(messageFont, 5.0f, y + 1.0f, text.c_str(), 1.0f, 0xFF000000, 0.0f);
+        drawText(messageFont, 4.0f, y, text.c_str(), 1.0f, 0xFFFFE040, 0.0f);
+        y += lineHeight;
+    }
+}
+
+void closeScriptWatch() {
+    if (messageFont) releaseFont(messageFont);
+    messageFont = nullptr;
+    reportedProblem = false;
 }

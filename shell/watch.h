@@ -1,5 +1,9 @@
 // --watch: the script re-read while the production plays.
 //
+// A problem is shown three ways: a log line, the window title, and two short lines drawn
+// over the bottom of the picture with the embedded font, through the device context, until
+// a good script is read.
+//
 // A few times a second the frame loop's `pollScriptWatch` compares the modification times and
 // sizes of the script and of every file it includes (those found on disk; files inside
 // archives do not change). When one changed, the script is preprocessed and parsed, dry and
@@ -18,3 +22,7 @@
 // Once per drawn frame, after the frame at `time` was presented. Offline the timeline is
 // rebuilt on the render's frame times.
 void pollScriptWatch(uint32_t time, bool offline);
+// Draws the problem over the frame (nothing when there is none); before the frame is presented.
+void drawScriptWatchMessage();
+// Releases the font of the message; shutdown, before the font pool closes.
+void closeScriptWatch();
