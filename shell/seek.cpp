@@ -139,11 +139,11 @@ uint64_t offlineStartFrame() {
 }
 
 void seekMusicTo(uint32_t time) {
-    tmxSeekTime(time);
+    if (!tmxSeekTime(time)) return;
     // A sound device still plays what it was given before the seek; the frame loop must not
-    // see those earlier times once the timeline stands at the new one.
-    auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-    while (tmxGetTime() < int32_t(time) && std::chrono::steady_clock::now() < giveUp) {
+    // see those old times once the timeline stands at the new one.
+    auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (tmxSeekPending() && std::chrono::steady_clock::now() < giveUp) {
         pumpMessages();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -306,7 +306,13 @@ void pollScriptWatch(uint32_t time, bool offline) {
         if (lines) watchFiles(*lines);
         if (watched.empty()) watched.push_back(WatchedFile{"script", diskPathOf("script")});
         readTimes(watched.front());
-        logf("MAIN: watching %d script file(s) for changes\n", int(watched.size()));
+        int onDisk = 0;
+        for (const WatchedFile& file : watched)
+            onDisk += file.path.empty() ? 0 : 1;
+        if (onDisk == 0)
+            logf("MAIN: warning: --watch: the script is not a file on disk, nothing to watch\n");
+        else
+            logf("MAIN: watching %d script file(s) on disk for changes\n", onDisk);
         nextPoll = now + kPollInterval;
         return;
     }

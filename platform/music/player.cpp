@@ -113,6 +113,7 @@ struct Player {
     uint32_t offlineTime = 0;     // the caller's frame clock as given (1/65536 s)
     uint32_t offlinePlayTime = 0; // its value at tmxPlay
     bool seekedSincePlay = false; // tmxSetPosition moved the song since tmxPlay
+    int64_t seekFrame = 0;        // the first stream frame rendered after the last tmxSeekTime
 
     std::vector<Variable> variables;
 };
@@ -488,6 +489,7 @@ void tmxPlay() {
         player.offlinePlayFrame = player.offlineFrame;
         player.offlinePlayTime = player.offlineTime;
         player.seekedSincePlay = false;
+        player.seekFrame = 0;
         player.playing = player.output != Output::none;
         if (!player.playing) logf("TMXL: warning: tmxPlay before tmxOpen\n");
     }
@@ -572,6 +574,7 @@ bool tmxSeekTime(uint32_t time) {
     }
     if (player.output != Output::offline || !player.playing) {
         player.seekedSincePlay = true;
+        player.seekFrame = player.renderedFrames;
         return true;
     }
     // Offline the stream restarts at the moment's own frame, so the heard time and the
@@ -583,7 +586,15 @@ bool tmxSeekTime(uint32_t time) {
     player.ringCount = 0;
     player.heardFrame = kNoFrame;
     player.seekedSincePlay = false;
+    player.seekFrame = frames;
     return true;
+}
+
+bool tmxSeekPending() {
+    Hold guard(player.lock);
+    if (!player.playing) return false;
+    int64_t frame = heardFrameNow();
+    return frame == kNoFrame || frame < player.seekFrame;
 }
 
 uint32_t tmxTuneLength() {

@@ -244,7 +244,7 @@ class PlayerWatch : public testing::Test {
 TEST_F(PlayerWatch, anEditIsPlayedWithinASecondAndABrokenOrMissingScriptKeepsTheOld) {
     start();
     size_t log = 0;
-    ASSERT_GE(waitForLog("MAIN: watching 1 script file(s) for changes\n", &log), 0);
+    ASSERT_GE(waitForLog("MAIN: watching 1 script file(s) on disk for changes\n", &log), 0);
     EXPECT_EQ(colourOfALaterFrame(), 0xff0000);
     EXPECT_EQ(markedPixels(aLaterFrame()), 0);
 
