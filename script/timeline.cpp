@@ -6,6 +6,7 @@
 #include "platform/config.h"
 #include "platform/log.h"
 #include "script/parser.h"
+#include "script/timeline_local.h"
 
 #include <cmath>
 #include <cstdio>
@@ -32,10 +33,14 @@ EffectInstance* instanceAt(const Timeline& timeline, int32_t effect) {
                                                       : nullptr;
 }
 
-void fireEvent(const Timeline& timeline, const Event& event) {
+} // namespace
+
+void scrp::fireEvent(const Timeline& timeline, const Event& event) {
     if (event.effect < 0) fatal("terminated by script: '%s'", event.value);
     setEffectProperty(instanceAt(timeline, event.effect), event.property, event.value);
 }
+
+namespace {
 
 // The fade's value at time u (start <= u <= end), or false when it has none there.
 bool fadeValueAt(const Fade& fade, uint32_t u, double* value) {
@@ -52,13 +57,19 @@ bool fadeValueAt(const Fade& fade, uint32_t u, double* value) {
     return std::isfinite(*value);
 }
 
-void applyFade(const Timeline& timeline, const Fade& fade, uint32_t u) {
+} // namespace
+
+void scrp::applyFade(const Timeline& timeline, const Fade& fade, uint32_t u) {
     double value = 0;
     if (!fadeValueAt(fade, u, &value)) return;
     char text[128];
     snprintf(text, sizeof text, "%f", value);
     setEffectProperty(instanceAt(timeline, fade.effect), fade.property, text);
 }
+
+namespace {
+using scrp::applyFade;
+using scrp::fireEvent;
 
 void updateFades(Timeline& timeline, uint32_t now) {
     const std::vector<Fade>& fades = timeline.script->fades();
@@ -67,7 +78,9 @@ void updateFades(Timeline& timeline, uint32_t now) {
         if (!before(fade.start, now)) break;
         if (i >= timeline.fadeRunning.size()) break;
         uint8_t& running = timeline.fadeRunning[i];
-        if (before(now, fade.end) || before(lastTickTime, fade.start)) running = 1;
+        // A fade that began at the last tick's own time was not applied by it (starts wait
+        // for a later frame), so it counts as begun after that tick.
+        if (before(now, fade.end) || !before(fade.start, lastTickTime)) running = 1;
         if (running) applyFade(timeline, fade, before(fade.end, now) ? fade.end : now);
         if (!before(now, fade.end)) running = 0;
     }
@@ -153,4 +166,8 @@ bool tick(Timeline& timeline, uint32_t now, uint32_t position) {
 
 uint32_t previousTickTime() {
     return lastTickTime;
+}
+
+void scrp::setPreviousTickTime(uint32_t time) {
+    lastTickTime = time;
 }

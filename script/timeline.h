@@ -64,3 +64,31 @@ bool tick(Timeline& timeline, uint32_t now, uint32_t position);
 
 // The time of the last tick (process-wide, kept across parses; 0 at start).
 uint32_t previousTickTime();
+
+// ---- Seeking ----
+//
+// A play ticks at frame times; what a tick does depends only on the script, the frame times
+// and the effects' own history. `rebuildTimeline` and `advanceTimeline` bring a timeline to
+// the state a play from the start would have reached by its last tick before `time`, without
+// ticking through the frames in between: every due event fired in order (each once), every
+// fade's last value applied where it would have been the last word, the fades' running
+// flags and the previous tick time set, and every declared instance's clock put where that
+// play would have it (local time 0 at its first rendered frame). The next `tick(time)` then
+// draws what that play draws at `time`, as far as the effects' pictures follow from their
+// properties and local times. Pictures built from frame history (a feedback target, a blur of
+// earlier frames, effects that integrate their own per-frame steps) start from their fresh
+// state instead.
+
+// The frame times of the play being matched. Without functions every moment is a frame time
+// (a real-time play, as near as it can be matched): the last tick before t is t - 1.
+struct TickTimes {
+    uint32_t (*firstAtOrAfter)(uint32_t time) = nullptr; // first frame time >= time
+    uint32_t (*lastBefore)(uint32_t time) = nullptr;     // last frame time < time (time > 0)
+};
+
+// From a timeline that `startTimeline` has just started (nothing ticked; the effects as the
+// initial settings left them).
+void rebuildTimeline(Timeline& timeline, uint32_t time, const TickTimes& ticks);
+// From a timeline that has played up to `previousTickTime()`, forward to `time`: only what
+// falls after that tick is applied (nothing when time is not later).
+void advanceTimeline(Timeline& timeline, uint32_t time, const TickTimes& ticks);

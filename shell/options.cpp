@@ -1,5 +1,7 @@
 #include "shell/options.h"
 
+#include "shell/seek.h"
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -42,6 +44,12 @@ int parseLaunchOptions(int argc, char** argv, LaunchOptions* options) {
     app.add_option("--to", options->to, "Offline render ends at this second")
         ->check(CLI::NonNegativeNumber)
         ->needs(render);
+    app.add_option("--start-at", options->startAt,
+                   "Start at this moment: seconds (12.5), order:row[:tick] (4:32) or a packed "
+                   "song position (0x042000); also with --render and --from");
+    app.add_flag("--watch", options->watch,
+                 "Re-read the script when it or a file it includes changes, and play on at the "
+                 "same moment");
     app.add_flag("--check", options->check,
                  "Check the production's script and print its timeline, without a window");
     try {
@@ -65,6 +73,12 @@ int parseLaunchOptions(int argc, char** argv, LaunchOptions* options) {
     }
     if (options->offline() && options->to >= 0 && options->to <= options->from) {
         fprintf(stderr, "lux32: --to must lie after --from\n");
+        return 2;
+    }
+    StartPosition start;
+    if (!options->startAt.empty() && !parseStartPosition(options->startAt, &start)) {
+        fprintf(stderr, "lux32: --start-at wants seconds, order:row[:tick] or 0xOORRTT, not '%s'\n",
+                options->startAt.c_str());
         return 2;
     }
     if (options->offline()) options->noDialog = true;

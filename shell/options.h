@@ -24,6 +24,8 @@ struct LaunchOptions {
     double from = 0.0;       // --from, seconds (offline)
     double to = -1.0;        // --to, seconds (offline; < 0 = to the production's end)
     bool check = false;      // --check
+    std::string startAt;     // --start-at: seconds, order:row or 0xOORRTT ("" = the start)
+    bool watch = false;      // --watch: re-read the script when it changes
 
     bool offline() const { return !renderDir.empty(); }
 };

@@ -18,7 +18,9 @@
 #include "shell/input.h"
 #include "shell/loadingscreen.h"
 #include "shell/progresswindow.h"
+#include "shell/seek.h"
 #include "shell/subsystems.h"
+#include "shell/watch.h"
 
 #include <chrono>
 #include <cstdio>
@@ -228,7 +230,7 @@ namespace {
 // frame's time. The production plays from its start so that every effect and event is where
 // it would be; audio and frames are written only from --from on, and up to --to.
 uint32_t advanceOfflineClock() {
-    uint32_t time = uint32_t(offlineFrame * 65536u / uint64_t(launchOptions.fps));
+    uint32_t time = offlineFrameTime(offlineFrame);
     uint32_t end = time < offlineTo ? time : offlineTo;
     if (end > offlineFrom) {
         tmxOfflineAdvance(offlineFrom, false); // nothing once the clock is past it
@@ -277,7 +279,9 @@ void demoMain() {
     clearAndPresentOnce();
 
     logf("MAIN: presync\n");
+    if (offline) offlineFrame = offlineStartFrame(); // --start-at: later than frame 0
     tmxPlay();
+    seekToStartPosition(offline);
     waitForPlayback();
 
     logf("MAIN: start mainloop\n");
@@ -305,10 +309,13 @@ void demoMain() {
             restartPlayback();
             continue;
         }
+        if (launchOptions.watch) drawScriptWatchMessage();
         presentFrame();
         if (offline) writeOfflineFrame(frameTime);
         pumpMessages();
         handleSkipKeys(pos);
+        handleSeekKeys(pos);
+        if (launchOptions.watch) pollScriptWatch(time, offline);
     }
     logf("MAIN: end mainloop\n");
 }

@@ -28,6 +28,7 @@
 #include "shell/options.h"
 #include "shell/progresswindow.h"
 #include "shell/startup.h"
+#include "shell/watch.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -233,6 +234,7 @@ const Subsystem kTable[] = {
      tmxClose},
     {"effects", nullptr, registerEffectClasses, closeEffects, "WNMN: closing fx\n", nullptr},
     {"production", "WNMN: demoInit()\n", runDemoInit, destroyScript, nullptr, nullptr},
+    {"script watch", nullptr, nullptr, closeScriptWatch, nullptr, nullptr},
 };
 constexpr int32_t kRows = int32_t(sizeof kTable / sizeof kTable[0]);
 
@@ -321,6 +323,28 @@ void restartProduction() {
 
 bool tickTimeline(uint32_t time, uint32_t position) {
     return tick(timeline, time, position);
+}
+
+Timeline& productionTimeline() {
+    return timeline;
+}
+
+const SourceLines* productionSourceLines() {
+    return preprocessor ? &preprocessor->sourceLines() : nullptr;
+}
+
+void restartTimelineAt(uint32_t time, const TickTimes& ticks) {
+    recreateEffects();
+    startTimeline(timeline, nullptr);
+    rebuildTimeline(timeline, time, ticks);
+}
+
+void replaceProductionScript(Script* built, uint32_t time, const TickTimes& ticks) {
+    destroyScript();
+    script = built;
+    createTargets(timeline, *script);
+    startTimeline(timeline, nullptr);
+    rebuildTimeline(timeline, time, ticks);
 }
 
 // ---- The loading screen's fonts ----

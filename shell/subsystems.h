@@ -37,6 +37,18 @@ void createScriptTargets();
 void startTimelineWithProgress();
 void restartProduction(); // the loop option: effects recreated, build parse, targets, timeline
 bool tickTimeline(uint32_t time, uint32_t position); // false at the production's end
+// Seeking and watching (shell/seek.h, shell/watch.h):
+struct Timeline;
+struct TickTimes;
+struct SourceLines;
+class Script;
+Timeline& productionTimeline();
+const SourceLines* productionSourceLines(); // the files the playing script came from, or null
+// Every effect made anew, the initial settings run again, the timeline rebuilt at `time`.
+void restartTimelineAt(uint32_t time, const TickTimes& ticks);
+// A built script (parse(false) done) replaces the playing one: targets, initial settings,
+// the timeline rebuilt at `time`. The old script's effect instances stay unused.
+void replaceProductionScript(Script* built, uint32_t time, const TickTimes& ticks);
 void acquireLoadingFonts(); // "lux32.fn2" and "arial_48.fn2", a production's own first
 void releaseLoadingFonts();
 

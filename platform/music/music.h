@@ -85,6 +85,15 @@ int32_t tmxGetTime();      // audible position, negative until sound really play
 int32_t tmxGetClock();     // running clock, negative until playback has begun
 uint32_t tmxGetPosition(); // packed position heard now
 void tmxSetPosition(int order, int row);
+// Moves the song to `time` (1/65536 s), to the sample: the row that holds it, then on through
+// the row. Offline the heard time is exactly `time` from the next reading on, as if the tune
+// had played there from the start. False (and nothing moves) past the end of the tune.
+bool tmxSeekTime(uint32_t time);
+// True while the sound heard is still what was rendered before the last tmxSeekTime (a sound
+// device plays out its buffer first); the clocks then still show the old moment.
+bool tmxSeekPending();
+// The length of the loaded tune in 1/65536 s (0 without one).
+uint32_t tmxTuneLength();
 int32_t tmxPositionToTime(int order, int row, int tick); // negative: no such position
 uint32_t tmxTimeToPosition(uint32_t time);
 void tmxSetVariable(const char* name, int32_t value);

@@ -62,6 +62,9 @@ void tuneRender(Tune& tune, int32_t rate, float* stereo, int32_t frames, SongCur
 void tuneRewind(Tune& tune, int32_t rate, SongCursor& cursor);
 // Jumps to row `row` of order `order`; false when the tune has no such position.
 bool tuneSeek(Tune& tune, int32_t rate, int32_t order, int32_t row, SongCursor& cursor);
+// Jumps to a moment of the song; false past its end.
+bool tuneSeekTime(Tune& tune, int32_t rate, double seconds, SongCursor& cursor);
+double tuneLengthSeconds(Tune& tune); // 0 without a tune
 
 // Conversions, using the converter instance (never the one that plays). Time in seconds.
 // tunePositionTime: negative when the position does not exist.

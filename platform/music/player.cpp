@@ -113,6 +113,7 @@ struct Player {
     uint32_t offlineTime = 0;     // the caller's frame clock as given (1/65536 s)
     uint32_t offlinePlayTime = 0; // its value at tmxPlay
     bool seekedSincePlay = false; // tmxSetPosition moved the song since tmxPlay
+    int64_t seekFrame = 0;        // the first stream frame rendered after the last tmxSeekTime
 
     std::vector<Variable> variables;
 };
@@ -488,6 +489,7 @@ void tmxPlay() {
         player.offlinePlayFrame = player.offlineFrame;
         player.offlinePlayTime = player.offlineTime;
         player.seekedSincePlay = false;
+        player.seekFrame = 0;
         player.playing = player.output != Output::none;
         if (!player.playing) logf("TMXL: warning: tmxPlay before tmxOpen\n");
     }
@@ -560,6 +562,45 @@ void tmxSetPosition(int order, int row) {
     Hold conversions(conversionLock);
     if (!tuneSeek(player.tune, rate(), order, row, player.cursor))
         logf("TMXL: warning: no position %d/%d to go to\n", order, row);
+}
+
+bool tmxSeekTime(uint32_t time) {
+    Hold audio(player.lock);
+    followWallClock();
+    Hold conversions(conversionLock);
+    if (!tuneSeekTime(player.tune, rate(), double(time) / 65536.0, player.cursor)) {
+        logf("TMXL: warning: no moment %.3f s to go to\n", double(time) / 65536.0);
+        return false;
+    }
+    if (player.output != Output::offline || !player.playing) {
+        player.seekedSincePlay = true;
+        player.seekFrame = player.renderedFrames;
+        return true;
+    }
+    // Offline the stream restarts at the moment's own frame, so the heard time and the
+    // positions follow on exactly as after a play from the start.
+    int64_t frames = int64_t(time) * rate() / 65536;
+    player.offlinePlayTime = player.offlineTime - time;
+    player.offlinePlayFrame = player.offlineFrame - frames;
+    player.renderedFrames = frames;
+    player.ringCount = 0;
+    player.heardFrame = kNoFrame;
+    player.seekedSincePlay = false;
+    player.seekFrame = frames;
+    return true;
+}
+
+bool tmxSeekPending() {
+    Hold guard(player.lock);
+    if (!player.playing) return false;
+    int64_t frame = heardFrameNow();
+    return frame == kNoFrame || frame < player.seekFrame;
+}
+
+uint32_t tmxTuneLength() {
+    Hold guard(conversionLock);
+    double units = std::floor(tuneLengthSeconds(player.tune) * 65536.0);
+    return units >= double(UINT32_MAX) ? UINT32_MAX : uint32_t(units);
 }
 
 int32_t tmxPositionToTime(int order, int row, int tick) {

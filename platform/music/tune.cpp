@@ -334,6 +334,40 @@ bool tuneSeek(Tune& tune, int32_t rate, int32_t order, int32_t row, SongCursor& 
     return true;
 }
 
+double tuneLengthSeconds(Tune& tune) {
+    if (tune.kind == TuneKind::module) return openmpt_module_get_duration_seconds(tune.converter);
+    if (tune.kind == TuneKind::mp3) return mp3Seconds(tune);
+    return 0.0;
+}
+
+// The player can only jump to the start of a row: it goes to the row that holds the moment
+// and renders the rest of the way into nothing, so the sound is where a play from the start
+// would have it.
+bool tuneSeekTime(Tune& tune, int32_t rate, double seconds, SongCursor& cursor) {
+    if (tune.kind == TuneKind::none || seconds < 0.0 || seconds > tuneLengthSeconds(tune))
+        return false;
+    tune.ended = false;
+    if (tune.kind == TuneKind::mp3) {
+        tune.mp3Frame = int64_t(std::llround(seconds * rate));
+        cursor = mp3CursorAt(seconds);
+        return true;
+    }
+    SongCursor row = tuneCursorAt(tune, seconds);
+    double start = openmpt_module_set_position_order_row(tune.player, row.order, row.row);
+    int64_t skip = std::max<int64_t>(0, std::llround((seconds - start) * rate));
+    std::vector<float> discard(2 * 4096);
+    while (skip > 0) {
+        size_t frames = size_t(std::min<int64_t>(skip, 4096));
+        if (openmpt_module_read_interleaved_float_stereo(tune.player, rate, frames,
+                                                         discard.data()) < frames)
+            tune.ended = true;
+        skip -= int64_t(frames);
+    }
+    cursor = row;
+    cursor.songTime = seconds;
+    return true;
+}
+
 // --- conversions -----------------------------------------------------------------------
 
 double tunePositionTime(Tune& tune, int32_t order, int32_t row, int32_t tick) {
