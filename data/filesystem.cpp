@@ -30,6 +30,7 @@ struct NamedCache::Entry {
 struct NamedCache::Impl {
     std::mutex mutex;
     std::vector<Entry*> entries;
+    bool keepUnused = false;
 
     Entry* find(const char* name) {
         for (Entry* entry : entries)
@@ -87,7 +88,7 @@ void NamedCache::release(void* object) {
                            [&](Entry* entry) { return entry->object == object; });
     if (it == impl->entries.end()) return;
     Entry* entry = *it;
-    if (--entry->references > 0) return;
+    if (--entry->references > 0 || impl->keepUnused) return;
     unload(entry->object);
     impl->entries.erase(it);
     delete entry;
@@ -100,6 +101,19 @@ void NamedCache::releaseAll() {
         delete entry;
     }
     impl->entries.clear();
+}
+
+void NamedCache::keepUnused(bool keep) {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    impl->keepUnused = keep;
+    if (keep) return;
+    auto unused = std::stable_partition(impl->entries.begin(), impl->entries.end(),
+                                        [](Entry* entry) { return entry->references > 0; });
+    for (auto it = unused; it != impl->entries.end(); ++it) {
+        unload((*it)->object);
+        delete *it;
+    }
+    impl->entries.erase(unused, impl->entries.end());
 }
 
 int32_t NamedCache::count() {

@@ -34,6 +34,9 @@ class NamedCache {
     void release(void* object);
     void releaseAll(); // unloads every entry (shutdown)
     int32_t count();   // entries in the list
+    // While kept, an entry whose last reference goes stays loaded (with no references) for
+    // the next acquire; ending the keep unloads every entry that is still unused.
+    void keepUnused(bool keep);
 
   private:
     struct Entry;
