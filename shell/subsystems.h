@@ -37,7 +37,11 @@ void createScriptTargets();
 void startTimelineWithProgress();
 void restartProduction(); // the loop option: effects recreated, build parse, targets, timeline
 bool tickTimeline(uint32_t time, uint32_t position); // false at the production's end
-void acquireLoadingFonts(); // "lux32.fn2" and "arial_48.fn2", a production's own first
+// Under the loading screen: every action drawn once, so that playback makes no programs or
+// device objects of its own.
+void warmUpProduction();
+uint32_t productionEndTime(); // the script's demo end (1/65536 s), 0 before a script exists
+void acquireLoadingFonts();   // "lux32.fn2" and "arial_48.fn2", a production's own first
 void releaseLoadingFonts();
 
 // ---- The device, for the frame loop and the window procedure ----
