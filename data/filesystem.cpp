@@ -25,6 +25,7 @@ struct NamedCache::Entry {
     int32_t references = 0;
     int32_t size = 0;
     void* object = nullptr;
+    bool loaded = false; // made by load (an inserted object belongs to whoever inserted it)
 };
 
 struct NamedCache::Impl {
@@ -70,6 +71,7 @@ int32_t NamedCache::acquire(const char* name, void** object, int32_t* size) {
     int32_t loadedSize = 0;
     if (!load(name, &loaded, &loadedSize)) return 0;
     impl->append(name, loaded, loadedSize);
+    impl->entries.back()->loaded = true;
     if (object) *object = loaded;
     if (size) *size = loadedSize;
     return 1;
@@ -88,7 +90,7 @@ void NamedCache::release(void* object) {
                            [&](Entry* entry) { return entry->object == object; });
     if (it == impl->entries.end()) return;
     Entry* entry = *it;
-    if (--entry->references > 0 || impl->keepUnused) return;
+    if (--entry->references > 0 || (impl->keepUnused && entry->loaded)) return;
     unload(entry->object);
     impl->entries.erase(it);
     delete entry;

@@ -174,6 +174,16 @@ bool drawsOnDevice(const EffectInstance* instance) {
            strcmp(instance->effectClass->name, "tmxcontrol") != 0;
 }
 
+// The last moment an action is drawn (an open end stops at the production's end).
+uint32_t actionLast(const Action& action, uint32_t demoEnd) {
+    uint32_t end = before(action.end, demoEnd) ? action.end : demoEnd;
+    return before(action.start, end) ? end - 1 : action.start;
+}
+
+uint32_t actionMiddle(const Action& action, uint32_t demoEnd) {
+    return action.start + (actionLast(action, demoEnd) - action.start) / 2;
+}
+
 // Stand-ins of the production's effects play the whole timeline; every distinct set of
 // property values of an effect is drawn once on each viewport it runs on.
 struct Rehearsal {
@@ -201,6 +211,12 @@ struct Rehearsal {
         values[size_t(effect)][property] = value;
     }
 
+    bool isSampleMoment(const Action& action, uint32_t now) const {
+        uint32_t end = timeline.script->demoEnd();
+        return now == action.start || now == actionMiddle(action, end) ||
+               now == actionLast(action, end);
+    }
+
     std::string signature(int32_t effect) const {
         std::string text;
         for (const auto& [property, value] : values[size_t(effect)])
@@ -208,13 +224,16 @@ struct Rehearsal {
         return text;
     }
 
+    // An action is drawn at its start, middle and last moment whatever its values: what an
+    // effect draws also grows with its own time (particles, scrolling text).
     void drawRunning(uint32_t now) {
         for (const Action& action : timeline.script->actions()) {
             if (before(now, action.start) || !before(now, action.end)) continue;
             Effect* standIn = standIns[size_t(action.effect)];
             if (!standIn || renders >= kRehearsalRenderLimit) continue;
-            if (!seen.emplace(action.effect, action.viewport, signature(action.effect)).second)
-                continue;
+            bool fresh =
+                seen.emplace(action.effect, action.viewport, signature(action.effect)).second;
+            if (!fresh && !isSampleMoment(action, now)) continue;
             const TimelineViewport& viewport = timeline.viewports[size_t(action.viewport)];
             setRenderTarget(viewport.target, false);
             setViewport(viewport.x, viewport.y, viewport.width, viewport.height);
@@ -224,14 +243,17 @@ struct Rehearsal {
     }
 };
 
-// Every moment at which what an effect shows may change its drawing: events, actions
-// starting, and the start, middle and end of every fade.
+// Every moment at which what an effect shows may change its drawing: events, the start,
+// middle and last moment of every action, and the start, middle and end of every fade.
 std::vector<uint32_t> rehearsalMoments(const Script& script) {
     std::vector<uint32_t> moments;
     for (const Event& event : script.events())
         if (event.time >= 0) moments.push_back(uint32_t(event.time));
-    for (const Action& action : script.actions())
+    for (const Action& action : script.actions()) {
         moments.push_back(action.start);
+        moments.push_back(actionMiddle(action, script.demoEnd()));
+        moments.push_back(actionLast(action, script.demoEnd()));
+    }
     for (const Fade& fade : script.fades()) {
         moments.push_back(fade.start);
         moments.push_back(fade.start + (fade.end - fade.start) / 2);
