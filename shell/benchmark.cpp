@@ -76,7 +76,8 @@ void logLoadReport() {
         text += part;
     }
     load.atEnd = gpuTotals();
-    snprintf(part, sizeof part, "; %llu textures, %d fonts, %u scenes, %llu shaders compiled",
+    snprintf(part, sizeof part,
+             "; %llu textures, %d fonts, %u scene files read, %llu shaders compiled",
              (unsigned long long)load.atEnd.texturesCreated, int(fontCacheCount()),
              unsigned(sceneLoadCount()), (unsigned long long)load.atEnd.programsCompiled);
     text += part;

@@ -201,6 +201,11 @@ struct VideoExport {
 };
 
 VideoExport video;
+volatile sig_atomic_t interrupted = 0; // Ctrl-C or a termination request during the export
+
+void noteInterrupt(int) {
+    interrupted = 1;
+}
 
 uint32_t secondsToTime(double seconds) {
     return uint32_t(seconds * 65536.0 + 0.5);
@@ -260,6 +265,9 @@ void openVideo(const SoundSettings* settings) {
     video.height = configValues.yres;
     addExitCallback(removeUnfinishedVideo);
     signal(SIGPIPE, SIG_IGN); // a stopped encoder is a failed write, not the end of us
+    // An interrupted export ends on the fatal path, which takes the unfinished files away.
+    signal(SIGINT, noteInterrupt);
+    signal(SIGTERM, noteInterrupt);
     if (!tmxOfflineOpen(video.audioPart.c_str(), settings))
         fatal("cannot write the video's sound file '%s'\n", video.audioPart.c_str());
     char size[32], rate[16];
@@ -301,6 +309,7 @@ void drawProgressBar(bool last) {
 }
 
 void sendVideoFrame() {
+    if (interrupted) fatal("the export of the video '%s' was interrupted\n", video.file.c_str());
     int32_t width = 0, height = 0;
     if (!readFrameRgb(&video.rgb, &width, &height))
         fatal("cannot read back the frame for the video '%s'\n", video.file.c_str());

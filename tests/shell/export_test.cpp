@@ -206,8 +206,8 @@ TEST(Export, afterTheWarmUpPlaybackMakesNoProgramsOrDeviceObjects) {
     size_t report = log.find("MAIN: load report: ");
     ASSERT_NE(report, std::string::npos);
     std::string line = log.substr(report, log.find('\n', report) - report);
-    EXPECT_GT(figureAfter(line, "s; "), 4.0) << line;               // textures
-    EXPECT_GT(figureAfter(line, "fonts, 0 scenes, "), 4.0) << line; // shaders compiled
+    EXPECT_GT(figureAfter(line, "s; "), 4.0) << line;                         // textures
+    EXPECT_GT(figureAfter(line, "fonts, 0 scene files read, "), 4.0) << line; // shaders compiled
     for (const char* stage : {"start-up ", "script ", "music ", "build ", "settings ", "warm-up "})
         EXPECT_NE(line.find(stage), std::string::npos) << stage << line;
 }
