@@ -25,11 +25,13 @@ struct NamedCache::Entry {
     int32_t references = 0;
     int32_t size = 0;
     void* object = nullptr;
+    bool loaded = false; // made by load (an inserted object belongs to whoever inserted it)
 };
 
 struct NamedCache::Impl {
     std::mutex mutex;
     std::vector<Entry*> entries;
+    bool keepUnused = false;
 
     Entry* find(const char* name) {
         for (Entry* entry : entries)
@@ -69,6 +71,7 @@ int32_t NamedCache::acquire(const char* name, void** object, int32_t* size) {
     int32_t loadedSize = 0;
     if (!load(name, &loaded, &loadedSize)) return 0;
     impl->append(name, loaded, loadedSize);
+    impl->entries.back()->loaded = true;
     if (object) *object = loaded;
     if (size) *size = loadedSize;
     return 1;
@@ -87,7 +90,7 @@ void NamedCache::release(void* object) {
                            [&](Entry* entry) { return entry->object == object; });
     if (it == impl->entries.end()) return;
     Entry* entry = *it;
-    if (--entry->references > 0) return;
+    if (--entry->references > 0 || (impl->keepUnused && entry->loaded)) return;
     unload(entry->object);
     impl->entries.erase(it);
     delete entry;
@@ -100,6 +103,19 @@ void NamedCache::releaseAll() {
         delete entry;
     }
     impl->entries.clear();
+}
+
+void NamedCache::keepUnused(bool keep) {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    impl->keepUnused = keep;
+    if (keep) return;
+    auto unused = std::stable_partition(impl->entries.begin(), impl->entries.end(),
+                                        [](Entry* entry) { return entry->references > 0; });
+    for (auto it = unused; it != impl->entries.end(); ++it) {
+        unload((*it)->object);
+        delete *it;
+    }
+    impl->entries.erase(unused, impl->entries.end());
 }
 
 int32_t NamedCache::count() {

@@ -34,6 +34,10 @@ class NamedCache {
     void release(void* object);
     void releaseAll(); // unloads every entry (shutdown)
     int32_t count();   // entries in the list
+    // While kept, an entry that the cache loaded itself stays loaded when its last reference
+    // goes, for the next acquire (inserted objects still go with their last reference);
+    // ending the keep unloads every entry that is still unused.
+    void keepUnused(bool keep);
 
   private:
     struct Entry;

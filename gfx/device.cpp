@@ -520,3 +520,12 @@ bool captureFrame(const char* path, bool now) {
     if (!deviceContext.device || !path) return false;
     return SUCCEEDED(deviceContext.device->CapturePng(path, now));
 }
+
+bool readFrameRgb(std::vector<uint8_t>* rgb, int32_t* width, int32_t* height) {
+    if (!deviceContext.device || !rgb || !width || !height) return false;
+    uint32_t w = 0, h = 0;
+    if (FAILED(deviceContext.device->ReadBackBufferRgb(rgb, &w, &h))) return false;
+    *width = int32_t(w);
+    *height = int32_t(h);
+    return true;
+}

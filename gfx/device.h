@@ -18,6 +18,7 @@
 #include "platform/gpu/d3d8types.h"
 
 #include <cstdint>
+#include <vector>
 
 class GpuSystem;
 class GpuDevice;
@@ -108,6 +109,8 @@ void clear(uint32_t flags, D3DCOLOR colour, float z = 1.0f, uint32_t stencil = 0
 void present(const RECT* destRect = nullptr, void* windowOverride = nullptr);
 // Writes "primary" as a PNG file when the next `present` shows it (or at once when `now`).
 bool captureFrame(const char* path, bool now = false);
+// "primary" as shown (gamma applied) in 8-bit RGB, top row first; false without a device.
+bool readFrameRgb(std::vector<uint8_t>* rgb, int32_t* width, int32_t* height);
 
 // ---- State cache: the setters only record the wanted value ----
 void setRenderState(uint32_t state, uint32_t value);

@@ -251,6 +251,12 @@ void closeFontPool() {
     renderedCache = nullptr;
 }
 
+void keepUnusedFonts(bool keep) {
+    for (NamedCache* cache :
+         {static_cast<NamedCache*>(fileCache), static_cast<NamedCache*>(renderedCache)})
+        if (cache) cache->keepUnused(keep);
+}
+
 BitmapFont* acquireFontFile(const char* name) {
     void* object = nullptr;
     if (!fileCache || !name || !fileCache->acquire(name, &object, nullptr)) return nullptr;

@@ -85,7 +85,8 @@ void closeFontPool();
 BitmapFont* acquireFontFile(const char* name); // ".fn2" by file request
 BitmapFont* acquireFont(const char* request);  // "face|size|bold|italic"
 void releaseFont(BitmapFont* font);
-int32_t fontCacheCount(); // entries of both caches
+int32_t fontCacheCount();        // entries of both caches
+void keepUnusedFonts(bool keep); // NamedCache::keepUnused on both caches
 
 // ---- Measuring and drawing ----
 // Width in pixels of the widest line (at most `limit` characters; negative: all).

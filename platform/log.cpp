@@ -29,6 +29,7 @@ struct ExitCallback {
     ExitCallback* next;
 };
 ExitCallback* exitCallbacks = nullptr;
+char logPath[4096] = {}; // the log file, absolute
 
 int writeAll(const char* text, size_t length) {
     if (logFile < 0) return -1;
@@ -129,6 +130,14 @@ const char* errorText() {
 void logSetFile(const char* path) {
     closeLog();
     logFile = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Kept absolute: the program may change its folder later (the production's folder).
+    logPath[0] = 0;
+    if (path[0] != '/' && getcwd(logPath, sizeof logPath - 1)) strncat(logPath, "/", 2);
+    strncat(logPath, path, sizeof logPath - strlen(logPath) - 1);
+}
+
+const char* logFilePath() {
+    return logPath;
 }
 
 void openLogFile(const char* path) {

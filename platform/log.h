@@ -53,6 +53,8 @@ void openLogFile(const char* path);
 // Test and tool support: send the log to another file (truncated, no header), or
 // turn the error dialog off so that the fatal text only goes to standard error.
 void logSetFile(const char* path);
+// The log file's absolute path ("" before it was opened).
+const char* logFilePath();
 void setErrorDialogEnabled(bool enabled);
 
 // The file the log was opened on by static initialisation.

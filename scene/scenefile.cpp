@@ -510,6 +510,14 @@ gledScene* readObjectScene(Stream* stream, std::string* error) {
     return nullptr;
 }
 
+namespace {
+uint32_t scenesLoaded = 0; // by loadObjectScene and loadFlatScene, for the load report
+} // namespace
+
+uint32_t sceneLoadCount() {
+    return scenesLoaded;
+}
+
 gledScene* loadObjectScene(const char* name) {
     int32_t size = 0;
     Stream* file = openFile(name, &size);
@@ -518,6 +526,7 @@ gledScene* loadObjectScene(const char* name) {
     gledScene* scene = readObjectScene(file, &error);
     closeFile(file);
     if (!scene) fatal("%s (scene file '%s')\n", error.c_str(), name);
+    ++scenesLoaded;
     return scene;
 }
 
@@ -776,6 +785,7 @@ FlatScene* loadFlatScene(const char* name) {
     FlatScene* scene = readFlatScene(file, &error);
     closeFile(file);
     if (!scene) fatal("GLED: flat scene file '%s' refused: %s\n", name, error.c_str());
+    ++scenesLoaded;
     return scene;
 }
 

@@ -30,6 +30,8 @@ gledScene* readObjectScene(Stream* stream, std::string* error);
 // Acquires the file by name, reads it and releases it. A file that is not found gives null;
 // a refused file is fatal ("mat load error: …" and the other texts name the list that failed).
 gledScene* loadObjectScene(const char* name);
+// Scene files of both kinds loaded so far (for the load report).
+uint32_t sceneLoadCount();
 
 // ---- Flat scene file ----
 

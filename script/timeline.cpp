@@ -8,9 +8,14 @@
 #include "script/parser.h"
 #include "script/timeline_local.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
 
 namespace {
 
@@ -170,4 +175,166 @@ uint32_t previousTickTime() {
 
 void scrp::setPreviousTickTime(uint32_t time) {
     lastTickTime = time;
+}
+
+// ------------------------------------------------------------------------------------------
+// Warm-up
+
+namespace {
+
+constexpr uint32_t kRehearsalRenderLimit = 4096; // bounds the loading time of huge scripts
+
+// The music control effect draws nothing and drives the player's variables: a stand-in of
+// it would change the sound, so it takes no part.
+bool drawsOnDevice(const EffectInstance* instance) {
+    return instance && instance->effect && instance->effectClass &&
+           strcmp(instance->effectClass->name, "tmxcontrol") != 0;
+}
+
+// The last moment an action is drawn (an open end stops at the production's end).
+uint32_t actionLast(const Action& action, uint32_t demoEnd) {
+    uint32_t end = before(action.end, demoEnd) ? action.end : demoEnd;
+    return before(action.start, end) ? end - 1 : action.start;
+}
+
+uint32_t actionMiddle(const Action& action, uint32_t demoEnd) {
+    return action.start + (actionLast(action, demoEnd) - action.start) / 2;
+}
+
+// Stand-ins of the production's effects play the whole timeline; every distinct set of
+// property values of an effect is drawn once on each viewport it runs on.
+struct Rehearsal {
+    const Timeline& timeline;
+    std::vector<Effect*> standIns;                            // by declared effect
+    std::vector<std::map<std::string, std::string>> values;   // by declared effect
+    std::set<std::tuple<int32_t, int32_t, std::string>> seen; // effect, viewport, values
+    uint32_t renders = 0;
+
+    explicit Rehearsal(const Timeline& played) : timeline(played) {
+        for (EffectInstance* instance : timeline.instances)
+            standIns.push_back(drawsOnDevice(instance) && instance->effectClass->create
+                                   ? instance->effectClass->create()
+                                   : nullptr);
+        values.resize(standIns.size());
+    }
+    ~Rehearsal() {
+        for (Effect* effect : standIns)
+            delete effect;
+    }
+
+    void set(int32_t effect, const char* property, const char* value) {
+        if (effect < 0 || size_t(effect) >= standIns.size() || !standIns[size_t(effect)]) return;
+        standIns[size_t(effect)]->set(property, value);
+        values[size_t(effect)][property] = value;
+    }
+
+    bool isSampleMoment(const Action& action, uint32_t now) const {
+        uint32_t end = timeline.script->demoEnd();
+        return now == action.start || now == actionMiddle(action, end) ||
+               now == actionLast(action, end);
+    }
+
+    std::string signature(int32_t effect) const {
+        std::string text;
+        for (const auto& [property, value] : values[size_t(effect)])
+            text += property + '=' + value + '\n';
+        return text;
+    }
+
+    // An action is drawn at its start, middle and last moment whatever its values: what an
+    // effect draws also grows with its own time (particles, scrolling text).
+    void drawRunning(uint32_t now) {
+        for (const Action& action : timeline.script->actions()) {
+            if (before(now, action.start) || !before(now, action.end)) continue;
+            Effect* standIn = standIns[size_t(action.effect)];
+            if (!standIn || renders >= kRehearsalRenderLimit) continue;
+            bool fresh =
+                seen.emplace(action.effect, action.viewport, signature(action.effect)).second;
+            if (!fresh && !isSampleMoment(action, now)) continue;
+            const TimelineViewport& viewport = timeline.viewports[size_t(action.viewport)];
+            setRenderTarget(viewport.target, false);
+            setViewport(viewport.x, viewport.y, viewport.width, viewport.height);
+            standIn->render(now - action.start, 0);
+            ++renders;
+        }
+    }
+};
+
+// Every moment at which what an effect shows may change its drawing: events, the start,
+// middle and last moment of every action, and the start, middle and end of every fade.
+std::vector<uint32_t> rehearsalMoments(const Script& script) {
+    std::vector<uint32_t> moments;
+    for (const Event& event : script.events())
+        if (event.time >= 0) moments.push_back(uint32_t(event.time));
+    for (const Action& action : script.actions()) {
+        moments.push_back(action.start);
+        moments.push_back(actionMiddle(action, script.demoEnd()));
+        moments.push_back(actionLast(action, script.demoEnd()));
+    }
+    for (const Fade& fade : script.fades()) {
+        moments.push_back(fade.start);
+        moments.push_back(fade.start + (fade.end - fade.start) / 2);
+        moments.push_back(fade.end);
+    }
+    std::sort(moments.begin(), moments.end());
+    moments.erase(std::unique(moments.begin(), moments.end()), moments.end());
+    while (!moments.empty() && !before(moments.back(), script.demoEnd()))
+        moments.pop_back();
+    return moments;
+}
+
+void rehearse(Rehearsal& rehearsal, const std::vector<uint32_t>& moments,
+              TimelineProgress progress) {
+    const Script& script = *rehearsal.timeline.script;
+    const std::vector<Event>& events = script.events();
+    size_t cursor = 0;
+    for (size_t k = 0; k < moments.size(); ++k) {
+        uint32_t now = moments[k];
+        for (; cursor < events.size() && events[cursor].time <= int32_t(now); ++cursor)
+            rehearsal.set(events[cursor].effect, events[cursor].property, events[cursor].value);
+        for (const Fade& fade : script.fades()) {
+            double value = 0;
+            if (!fadeValueAt(fade, now, &value)) continue;
+            char text[128];
+            snprintf(text, sizeof text, "%f", value);
+            rehearsal.set(fade.effect, fade.property, text);
+        }
+        rehearsal.drawRunning(now);
+        if (progress) progress(int32_t(k + 1), int32_t(moments.size() + 1));
+        pumpScriptMessages();
+    }
+}
+
+} // namespace
+
+void warmUpTimeline(Timeline& timeline, TimelineProgress progress) {
+    {
+        Rehearsal rehearsal(timeline);
+        rehearse(rehearsal, rehearsalMoments(*timeline.script), progress);
+        if (rehearsal.renders >= kRehearsalRenderLimit)
+            logf("SCRP: warning: the warm-up stopped after %u drawings\n",
+                 unsigned(rehearsal.renders));
+    }
+    // The instances themselves make what they make on their first drawing, at local time 0
+    // as playback will; each shared setting they write is back at the start.
+    std::set<std::pair<int32_t, int32_t>> drawn;
+    for (const Action& action : timeline.script->actions()) {
+        EffectInstance* instance = instanceAt(timeline, action.effect);
+        if (!drawsOnDevice(instance) || !drawn.emplace(action.effect, action.viewport).second)
+            continue;
+        const TimelineViewport& viewport = timeline.viewports[size_t(action.viewport)];
+        setRenderTarget(viewport.target, false);
+        setViewport(viewport.x, viewport.y, viewport.width, viewport.height);
+        instance->effect->render(0, 0);
+    }
+    // What was drawn is not part of the production.
+    for (RenderTarget* target : timeline.targets) {
+        if (!target) continue;
+        setRenderTarget(target, false);
+        bool primary = strcmp(target->name, "primary") == 0;
+        setViewport(0, 0, primary ? screenWidth() : target->width,
+                    primary ? screenHeight() : target->height);
+        clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    }
+    if (progress) progress(1, 1);
 }

@@ -62,6 +62,13 @@ void startTimeline(Timeline& timeline, TimelineProgress progress);
 // One frame at time `now` with the packed song position; false once the production has ended.
 bool tick(Timeline& timeline, uint32_t now, uint32_t position);
 
+// Under the loading screen, after startTimeline: stand-ins of the effects play the whole
+// timeline and draw each distinct set of property values once on every viewport it runs on,
+// then each instance draws once at local time 0, and every target is cleared. Programs and
+// device objects are then made before playback needs them; the instances are left as they
+// were, but for what their own first drawing does. progress may be null.
+void warmUpTimeline(Timeline& timeline, TimelineProgress progress);
+
 // The time of the last tick (process-wide, kept across parses; 0 at start).
 uint32_t previousTickTime();
 

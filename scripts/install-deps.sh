@@ -15,6 +15,7 @@ packages=(
   libtinygltf-dev
   clang libclang-rt-14-dev
   xdotool imagemagick espeak-ng
+  ffmpeg
 )
 
 missing=()

@@ -1,10 +1,10 @@
 // Keyboard and mouse state.
 //
-// Keys are DirectInput scan codes (Escape 1, Space 57, Y 21, I 23, O 24, P 25, keypad minus
-// 74, keypad plus 78, right Alt 184, up 200, left 203, right 205, down 208). The message pump
-// feeds every key and mouse event in with `feedInputEvent`; the main loop and the cameras ask
-// at any moment whether a key is down, whether it was pressed since they last asked, and how
-// far the mouse moved. One lock guards the tables, so a query never sees half an update.
+// Keys are DirectInput scan codes (Escape 1, Space 57, Y 21, I 23, O 24, P 25, F1 59, F2 60,
+// keypad minus 74, keypad plus 78, F12 88, right Alt 184, up 200, left 203, right 205, down 208).
+// The message pump feeds every key and mouse event in with `feedInputEvent`; the main loop and the
+// cameras ask at any moment whether a key is down, whether it was pressed since they last asked,
+// and how far the mouse moved. One lock guards the tables, so a query never sees half an update.
 //
 // Start-up calls `initInput` once the demo window exists and shutdown `closeInput`. When the
 // window loses the focus both devices count as lost (keys held then are released, the mouse
@@ -22,8 +22,11 @@ enum KeyCode : int {
     kKeyO = 24,
     kKeyP = 25,
     kKeySpace = 57,
+    kKeyF1 = 59,
+    kKeyF2 = 60,
     kKeyPadMinus = 74,
     kKeyPadPlus = 78,
+    kKeyF12 = 88,
     kKeyRightAlt = 184,
     kKeyUp = 200,
     kKeyLeft = 203,

@@ -1,14 +1,13 @@
 #include "shell/options.h"
 
 #include "shell/seek.h"
+#include "shell/export.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 
 LaunchOptions launchOptions;
-
-namespace {
 
 bool parseSize(const std::string& text, int* width, int* height) {
     int w = 0, h = 0;
@@ -19,8 +18,6 @@ bool parseSize(const std::string& text, int* width, int* height) {
     *height = h;
     return true;
 }
-
-} // namespace
 
 int parseLaunchOptions(int argc, char** argv, LaunchOptions* options) {
     CLI::App app{"lux32 - plays a demo production in sync with its music"};
@@ -35,15 +32,24 @@ int parseLaunchOptions(int argc, char** argv, LaunchOptions* options) {
     app.add_option("--flavor", options->flavor, "Prefer the data archive with this id");
     auto* render = app.add_option("--render", options->renderDir,
                                   "Render offline into this folder (PNG frames + audio.wav)");
-    app.add_option("--fps", options->fps, "Frames per second of an offline render")
-        ->check(CLI::Range(1, 1000))
-        ->needs(render);
-    app.add_option("--from", options->from, "Offline render starts at this second")
-        ->check(CLI::NonNegativeNumber)
-        ->needs(render);
-    app.add_option("--to", options->to, "Offline render ends at this second")
-        ->check(CLI::NonNegativeNumber)
-        ->needs(render);
+    auto* video = app.add_option("--video", options->videoFile,
+                                 "Render offline into this video file through ffmpeg (the same "
+                                 "frames and sound as --render; odd sizes are rounded up to even)")
+                      ->excludes(render);
+    app.add_flag("--benchmark", options->benchmark,
+                 "Play offline as fast as possible, write nothing, print fps, CPU time, draw "
+                 "calls and state changes per frame and the loading time")
+        ->excludes(render)
+        ->excludes(video);
+    std::string size;
+    app.add_option("--size", size, "Frame size of --render, --video or --benchmark, e.g. 1280x720");
+    app.add_option("--fps", options->fps,
+                   "Frames per second of an offline run (--video and --benchmark: 60 if not given)")
+        ->check(CLI::Range(1, 1000));
+    app.add_option("--from", options->from, "Offline run starts at this second")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--to", options->to, "Offline run ends at this second")
+        ->check(CLI::NonNegativeNumber);
     app.add_option("--start-at", options->startAt,
                    "Start at this moment: seconds (12.5), order:row[:tick] (4:32) or a packed "
                    "song position (0x042000); also with --render and --from");
@@ -67,6 +73,7 @@ int parseLaunchOptions(int argc, char** argv, LaunchOptions* options) {
         fprintf(stderr, "lux32: --windowed and --fullscreen exclude each other\n");
         return 2;
     }
+    if (finishExportOptions(size, options) != 0) return 2;
     if (options->offline() && options->fps == 0) {
         fprintf(stderr, "lux32: --render needs --fps N\n");
         return 2;

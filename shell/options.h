@@ -4,8 +4,9 @@
 // production of the current directory. The options cover what a person or a test needs
 // beyond that: another production folder, no dialog with a given window or full screen,
 // looping, gamma and flavor (with the dialog they fill in its first choices), an offline render of
-// PNG frames and a WAV file at a fixed frame rate, and a check of the script that prints the
-// timeline.
+// PNG frames and a WAV file at a fixed frame rate, the same frames and sound as a video file
+// (through ffmpeg) or played as fast as possible as a benchmark, and a check of the script that
+// prints the timeline.
 #pragma once
 
 #include <string>
@@ -26,12 +27,20 @@ struct LaunchOptions {
     bool check = false;      // --check
     std::string startAt;     // --start-at: seconds, order:row or 0xOORRTT ("" = the start)
     bool watch = false;      // --watch: re-read the script when it changes
+    std::string videoFile;   // --video: offline frames and audio piped into ffmpeg
+    bool benchmark = false;  // --benchmark: offline as fast as possible, nothing written
+    int sizeWidth = 0;       // --size WxH: the offline frame size (0 = not given)
+    int sizeHeight = 0;
 
-    bool offline() const { return !renderDir.empty(); }
+    // Every offline mode plays on the exact frame clock instead of the sound device.
+    bool offline() const { return !renderDir.empty() || !videoFile.empty() || benchmark; }
 };
 
 // Fills options from the command line. Returns 0 to go on; otherwise the process's exit
 // status (help printed: 0 given as -1, errors: 2), with the message already printed.
 int parseLaunchOptions(int argc, char** argv, LaunchOptions* options);
+
+// "WIDTHxHEIGHT" within 64x48 ... 16384x16384; false (nothing stored) otherwise.
+bool parseSize(const std::string& text, int* width, int* height);
 
 extern LaunchOptions launchOptions;

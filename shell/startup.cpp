@@ -15,8 +15,11 @@
 #include "platform/music/music.h"
 #include "platform/values.h"
 #include "platform/window.h"
+#include "shell/benchmark.h"
+#include "shell/export.h"
 #include "shell/input.h"
 #include "shell/loadingscreen.h"
+#include "shell/overlay.h"
 #include "shell/progresswindow.h"
 #include "shell/seek.h"
 #include "shell/subsystems.h"
@@ -200,6 +203,7 @@ int luxMain(const LaunchOptions& options) {
 // demoInit
 
 void demoInit() {
+    markLoadStage("start-up");
     createMusicControlEffect();
 
     srand(unsigned(time(nullptr)));
@@ -211,14 +215,17 @@ void demoInit() {
 
     loadingScreen().drawStatus("re-parsing script");
     rereadConfiguration();
+    markLoadStage("script");
 
     setDemoWindowTitle(titleBuffer + strlen(kTitlePrefix));
 
     loadingScreen().drawStatus("loading music");
     loadTune();
+    markLoadStage("music");
 
     loadingScreen().drawStatus("preparing");
     buildScript();
+    markLoadStage("build");
 }
 
 // ------------------------------------------------------------------------------------------
@@ -242,7 +249,7 @@ uint32_t advanceOfflineClock() {
 }
 
 void writeOfflineFrame(uint32_t time) {
-    if (time >= offlineFrom) writeFrame(launchOptions.renderDir.c_str(), writtenFrames++);
+    if (time >= offlineFrom) deliverOfflineFrame(writtenFrames++);
     ++offlineFrame;
 }
 
@@ -275,8 +282,13 @@ void handleSkipKeys(uint32_t pos) {
 void demoMain() {
     createScriptTargets();
     startTimelineWithProgress();
+    markLoadStage("settings");
+    warmUpProduction();
+    markLoadStage("warm-up");
+    prepareOverlay();
     releaseLoadingFonts();
     clearAndPresentOnce();
+    logLoadReport();
 
     logf("MAIN: presync\n");
     if (offline) offlineFrame = offlineStartFrame(); // --start-at: later than frame 0
@@ -310,14 +322,19 @@ void demoMain() {
             continue;
         }
         if (launchOptions.watch) drawScriptWatchMessage();
+        drawOverlay(time, pos);
         presentFrame();
+        countPlaybackFrame();
         if (offline) writeOfflineFrame(frameTime);
         pumpMessages();
         handleSkipKeys(pos);
         handleSeekKeys(pos);
         if (launchOptions.watch) pollScriptWatch(time, offline);
+        handlePlayerKeys();
     }
     logf("MAIN: end mainloop\n");
+    logPlaybackCreations();
+    finishOfflineRun();
 }
 
 // ------------------------------------------------------------------------------------------

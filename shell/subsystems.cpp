@@ -22,17 +22,18 @@
 #include "script/parser.h"
 #include "script/preprocessor.h"
 #include "script/timeline.h"
+#include "shell/export.h"
 #include "shell/input.h"
 #include "shell/launchdialog.h"
 #include "shell/loadingscreen.h"
 #include "shell/options.h"
+#include "shell/overlay.h"
 #include "shell/progresswindow.h"
 #include "shell/startup.h"
 #include "shell/watch.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 namespace {
@@ -121,7 +122,9 @@ bool enumerateDisplayAdapters() {
 }
 
 bool runLaunchDialog() {
-    return showLaunchDialog(launchOptions, &soundSettings); // false: the user quit
+    if (!showLaunchDialog(launchOptions, &soundSettings)) return false; // the user quit
+    roundVideoSize();
+    return true;
 }
 
 bool initGraphicsSupport() {
@@ -143,6 +146,7 @@ bool switchScreenSaverOff() {
 
 bool initGraphicsDevice() {
     deviceSettings.pumpMessages = pumpMessages;
+    if (launchOptions.offline()) deviceSettings.vsync = 0; // nobody watches: as fast as it goes
     initDevice(direct3d, demoWindowHandle());
     direct3d = nullptr; // the device owns the graphics object now; closeDevice releases it
     return true;
@@ -158,16 +162,7 @@ bool openMusicOutput() {
         tmxOpen(demoWindowHandle(), &soundSettings);
         return true;
     }
-    // The render folder is made, as every exporter does; an existing one is written into.
-    std::error_code error;
-    std::filesystem::create_directories(launchOptions.renderDir, error);
-    if (error)
-        fatal("cannot make the render folder '%s': %s\n", launchOptions.renderDir.c_str(),
-              error.message().c_str());
-    std::string wav = launchOptions.renderDir + "/audio.wav";
-    if (!tmxOfflineOpen(wav.c_str(), &soundSettings))
-        fatal("cannot write the offline audio file '%s'\n", wav.c_str());
-    return true;
+    return openOfflineOutput(&soundSettings);
 }
 
 void closeMusicOutput() {
@@ -233,6 +228,7 @@ const Subsystem kTable[] = {
     {"music output", "TMXL: init\n", openMusicOutput, closeMusicOutput, "WNMN: closing dx\n",
      tmxClose},
     {"effects", nullptr, registerEffectClasses, closeEffects, "WNMN: closing fx\n", nullptr},
+    {"overlay", nullptr, nullptr, closeOverlay, nullptr, nullptr},
     {"production", "WNMN: demoInit()\n", runDemoInit, destroyScript, nullptr, nullptr},
     {"script watch", nullptr, nullptr, closeScriptWatch, nullptr, nullptr},
 };
@@ -345,6 +341,18 @@ void replaceProductionScript(Script* built, uint32_t time, const TickTimes& tick
     createTargets(timeline, *script);
     startTimeline(timeline, nullptr);
     rebuildTimeline(timeline, time, ticks);
+}
+
+void warmUpProduction() {
+    // What the warm-up loads stays for the run, also when an effect lets go of it, so that a
+    // texture or font that a later event asks for is there already.
+    if (texturePool()) texturePool()->keepUnused(true);
+    keepUnusedFonts(true);
+    warmUpTimeline(timeline, loadingProgress);
+}
+
+uint32_t productionEndTime() {
+    return script ? script->demoEnd() : 0;
 }
 
 // ---- The loading screen's fonts ----

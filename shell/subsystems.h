@@ -49,7 +49,11 @@ void restartTimelineAt(uint32_t time, const TickTimes& ticks);
 // A built script (parse(false) done) replaces the playing one: targets, initial settings,
 // the timeline rebuilt at `time`. The old script's effect instances stay unused.
 void replaceProductionScript(Script* built, uint32_t time, const TickTimes& ticks);
-void acquireLoadingFonts(); // "lux32.fn2" and "arial_48.fn2", a production's own first
+// Under the loading screen: every action drawn once, so that playback makes no programs or
+// device objects of its own.
+void warmUpProduction();
+uint32_t productionEndTime(); // the script's demo end (1/65536 s), 0 before a script exists
+void acquireLoadingFonts();   // "lux32.fn2" and "arial_48.fn2", a production's own first
 void releaseLoadingFonts();
 
 // ---- The device, for the frame loop and the window procedure ----

@@ -549,7 +549,11 @@ HRESULT GpuDevice::Present(const RECT*, const RECT*, void*, const void*) {
         s->capturePath.clear();
         CapturePng(path.c_str(), true);
     }
-    drawBackBufferToWindow(s);
+    // A hidden window (offline runs) shows nobody anything: the frame only goes on its way.
+    if ((SDL_GetWindowFlags(s->window) & SDL_WINDOW_HIDDEN) && !s->keepPresented)
+        GLCALL(glFlush());
+    else
+        drawBackBufferToWindow(s);
     s->lastFrame = gGpuFrame;
     gGpuFrame = GpuFrameStats{};
     return D3D_OK;
@@ -592,18 +596,30 @@ HRESULT GpuDevice::CapturePng(const char* path, bool now) {
         s->capturePath = path;
         return D3D_OK;
     }
+    std::vector<uint8_t> rgb;
+    uint32_t w = 0, h = 0;
+    HRESULT hr = ReadBackBufferRgb(&rgb, &w, &h);
+    if (FAILED(hr)) return hr;
+    return stbi_write_png(path, int(w), int(h), 3, rgb.data(), int(w) * 3) ? D3D_OK : E_FAIL;
+}
+
+HRESULT GpuDevice::ReadBackBufferRgb(std::vector<uint8_t>* rgb, uint32_t* width, uint32_t* height) {
+    GpuDeviceState* s = state.get();
+    if (!rgb || !width || !height) return D3DERR_INVALIDCALL;
     std::vector<uint32_t> pixels;
     HRESULT hr = ReadSurface(s->backBuffer, &pixels);
     if (FAILED(hr)) return hr;
-    std::vector<uint8_t> rgb(pixels.size() * 3);
+    rgb->resize(pixels.size() * 3);
+    uint8_t* out = rgb->data();
     for (size_t i = 0; i < pixels.size(); ++i) {
         uint32_t p = pixels[i];
-        rgb[i * 3 + 0] = uint8_t(s->gamma.red[(p >> 16) & 255] >> 8);
-        rgb[i * 3 + 1] = uint8_t(s->gamma.green[(p >> 8) & 255] >> 8);
-        rgb[i * 3 + 2] = uint8_t(s->gamma.blue[p & 255] >> 8);
+        out[i * 3 + 0] = uint8_t(s->gamma.red[(p >> 16) & 255] >> 8);
+        out[i * 3 + 1] = uint8_t(s->gamma.green[(p >> 8) & 255] >> 8);
+        out[i * 3 + 2] = uint8_t(s->gamma.blue[p & 255] >> 8);
     }
-    int w = int(s->backBuffer->width), h = int(s->backBuffer->height);
-    return stbi_write_png(path, w, h, 3, rgb.data(), w * 3) ? D3D_OK : E_FAIL;
+    *width = s->backBuffer->width;
+    *height = s->backBuffer->height;
+    return D3D_OK;
 }
 
 void GpuDevice::KeepPresentedImage(bool keep) {
@@ -680,6 +696,7 @@ static HRESULT createTextureObject(GpuDevice* device, GpuBaseTexture* t, uint32_
     while (glGetError() != GL_NO_ERROR) {
     }
     GLCALL(glGenTextures(1, &t->glTexture));
+    ++gGpuTotals.texturesCreated;
     GLCALL(glActiveTexture(GL_TEXTURE0 + kMaxTextureStages));
     GLCALL(glBindTexture(t->glTarget, t->glTexture));
     GLCALL(glTexParameteri(t->glTarget, GL_TEXTURE_MAX_LEVEL, GLint(levels - 1)));
@@ -741,6 +758,7 @@ static HRESULT createBuffer(GpuDevice* device, GpuBuffer* b, D3DRESOURCETYPE typ
     b->usage = usage;
     b->contents.assign(length, 0);
     GLCALL(glGenBuffers(1, &b->glBuffer));
+    ++gGpuTotals.buffersCreated;
     GLCALL(glBindBuffer(GL_COPY_WRITE_BUFFER, b->glBuffer));
     GLCALL(glBufferData(GL_COPY_WRITE_BUFFER, GLsizeiptr(length), b->contents.data(),
                         (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW));
@@ -795,6 +813,7 @@ HRESULT GpuDevice::CreateDepthStencilSurface(uint32_t width, uint32_t height, D3
     s->width = width;
     s->height = height;
     s->glRenderbuffer = createDepthBuffer(width, height, format);
+    ++gGpuTotals.depthSurfaces;
     gpuRegisterResource(this, s);
     *surface = s;
     return D3D_OK;

@@ -241,6 +241,7 @@ FfProgram* programFor(GpuDeviceState* s, const FfKey& key) {
     }
     if (s->programs.size() >= gpuProgramCacheLimit()) dropPrograms(s);
     ++gGpuFrame.shaderCompiles;
+    ++gGpuTotals.programsCompiled;
     FfProgram program;
     const std::string* body = nullptr;
     if (key.programHandle) {

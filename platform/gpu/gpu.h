@@ -72,6 +72,16 @@ struct GpuFrameStats {
     uint32_t shaderCompiles = 0;
 };
 
+// Counters since the process started: what loading made, and the proof that playback makes
+// no new programs or device objects once loading is over.
+struct GpuTotals {
+    uint64_t programsCompiled = 0; // fixed-function programs built
+    uint64_t texturesCreated = 0;  // textures and cube textures (render textures included)
+    uint64_t depthSurfaces = 0;    // depth-stencil surfaces
+    uint64_t buffersCreated = 0;   // vertex and index buffers
+};
+const GpuTotals& gpuTotals();
+
 // ---- Resources ----
 class GpuResource {
   public:
@@ -307,6 +317,8 @@ class GpuDevice {
     // Writes the back buffer, gamma applied, as a PNG file at the next Present (or now when
     // `now` is set).
     HRESULT CapturePng(const char* path, bool now);
+    // The back buffer as the window shows it (gamma applied): 8-bit RGB, top row first.
+    HRESULT ReadBackBufferRgb(std::vector<uint8_t>* rgb, uint32_t* width, uint32_t* height);
     // Test hook: with `keep` set, each Present also reads back what it drew into the window
     // (0xAARRGGBB, top row first) before the swap.
     void KeepPresentedImage(bool keep);

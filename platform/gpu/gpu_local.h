@@ -18,6 +18,7 @@ using namespace gpu;
 
 // ---- Counting GL calls ----
 extern GpuFrameStats gGpuFrame;
+extern GpuTotals gGpuTotals;
 #define GLCALL(call) (++gGpuFrame.glCalls, call)
 
 // ---- Faults and profiles ----

@@ -8,6 +8,11 @@
 #include <cstring>
 
 GpuFrameStats gGpuFrame;
+GpuTotals gGpuTotals;
+
+const GpuTotals& gpuTotals() {
+    return gGpuTotals;
+}
 
 namespace {
 GpuCapsProfile gProfile = GpuCapsProfile::Default;

@@ -79,6 +79,10 @@ const char* tmxLoadError();
 // Starts the tune from its beginning (also after tmxStop).
 void tmxPlay();
 void tmxStop();
+// Holds the sound and both clocks where they are, and lets them go on from there; tmxPlay and
+// tmxStop end a pause. Offline the caller's frame clock rules and a pause does nothing.
+void tmxPause(bool pause);
+bool tmxPaused();
 void tmxFree();
 void tmxClose();
 int32_t tmxGetTime();      // audible position, negative until sound really plays
@@ -111,6 +115,7 @@ uint64_t tmxConversionCount();
 // from tmxPlay on, the clocks stand at the last time given to tmxOfflineAdvance, which
 // renders the audio up to that time, writing it to the WAV file when `write` is set.
 // tmxOfflineClose finishes the WAV header. Returns false when the file cannot be written.
+// Without a WAV path the sound is rendered and dropped.
 // The times given to tmxOfflineAdvance are the caller's frame clock, which starts at 0 with
 // tmxOfflineOpen and only goes forward (an earlier time changes nothing); tmxPlay starts the
 // tune at the clock's current value. Stretches while nothing plays are written as silence,

@@ -115,6 +115,11 @@ struct Player {
     bool seekedSincePlay = false; // tmxSetPosition moved the song since tmxPlay
     int64_t seekFrame = 0;        // the first stream frame rendered after the last tmxSeekTime
 
+    // Pause: the clocks stand at the frame heard when it began, and move on from there.
+    bool paused = false;
+    int64_t pausedFrame = 0;
+    std::chrono::steady_clock::time_point pausedAt;
+
     std::vector<Variable> variables;
 };
 
@@ -224,6 +229,7 @@ void watchDevice() {
 // The stream frame heard now, kNoFrame before any sound.
 int64_t heardFrameNow() {
     if (!player.playing) return kNoFrame;
+    if (player.paused) return player.pausedFrame;
     if (player.output == Output::device) watchDevice();
     int64_t frame = kNoFrame;
     if (player.output == Output::device) {
@@ -490,6 +496,7 @@ void tmxPlay() {
         player.offlinePlayTime = player.offlineTime;
         player.seekedSincePlay = false;
         player.seekFrame = 0;
+        player.paused = false;
         player.playing = player.output != Output::none;
         if (!player.playing) logf("TMXL: warning: tmxPlay before tmxOpen\n");
     }
@@ -500,6 +507,37 @@ void tmxStop() {
     if (player.device) SDL_PauseAudioDevice(player.device, 1);
     Hold guard(player.lock);
     player.playing = false;
+    player.paused = false;
+}
+
+void tmxPause(bool pause) {
+    using namespace std::chrono;
+    // The device lock comes before the player's (the callback holds it while it takes ours).
+    if (pause && player.device) SDL_PauseAudioDevice(player.device, 1);
+    bool sounding = false;
+    {
+        Hold guard(player.lock);
+        bool live = player.playing && player.output != Output::offline;
+        if (pause && live && !player.paused) {
+            player.pausedFrame = heardFrameNow();
+            player.pausedAt = steady_clock::now();
+            player.paused = true;
+        } else if (!pause && player.paused) {
+            // Every clock that measures time since a moment moves on by the pause.
+            const auto shift = steady_clock::now() - player.pausedAt;
+            player.playClock += shift;
+            player.anchorClock += shift;
+            player.callbackClock += shift;
+            player.paused = false;
+        }
+        sounding = player.playing && !player.paused;
+    }
+    if (sounding && player.device) SDL_PauseAudioDevice(player.device, 0);
+}
+
+bool tmxPaused() {
+    Hold guard(player.lock);
+    return player.paused;
 }
 
 void tmxFree() {
@@ -647,19 +685,20 @@ bool tmxOfflineOpen(const char* wavPath, const SoundSettings* settings) {
     closeOutputs();
     Hold guard(player.lock);
     player.settings = validSettings(settings ? *settings : SoundSettings{});
+    // Without a path the sound is rendered and dropped (benchmarks).
     player.wav = wavPath ? fopen(wavPath, "w+b") : nullptr;
-    if (!player.wav) {
-        logf("TMXL: cannot write '%s'\n", wavPath ? wavPath : "");
+    if (wavPath && !player.wav) {
+        logf("TMXL: cannot write '%s'\n", wavPath);
         return false;
     }
     player.wavDataBytes = 0;
-    player.wavFailed = !writeWavHeader(player.wav, player.settings, 0);
+    player.wavFailed = player.wav && !writeWavHeader(player.wav, player.settings, 0);
     player.output = Output::offline;
     player.offlineFrame = 0;
     player.offlinePlayFrame = 0;
     player.offlineTime = player.offlinePlayTime = 0;
     mixerReset(player.mixer, rate());
-    logf("TMXL: rendering offline to '%s'\n", wavPath);
+    logf("TMXL: rendering offline to '%s'\n", wavPath ? wavPath : "nowhere");
     return !player.wavFailed;
 }
 
@@ -680,7 +719,11 @@ void tmxOfflineAdvance(uint32_t time, bool write) {
 
 bool tmxOfflineClose() {
     Hold guard(player.lock);
-    if (!player.wav) return false;
+    if (!player.wav) {
+        bool wasOffline = player.output == Output::offline;
+        if (wasOffline) player.playing = false, player.output = Output::none;
+        return wasOffline;
+    }
     bool ok = !player.wavFailed && writeWavHeader(player.wav, player.settings, player.wavDataBytes);
     ok = fclose(player.wav) == 0 && ok;
     player.wav = nullptr;

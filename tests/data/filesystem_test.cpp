@@ -353,3 +353,57 @@ TEST_F(Files, namesMatchInTheirFirst255Characters) {
 }
 
 } // namespace
+
+namespace {
+
+// A cache that counts its loads and unloads; every name loads.
+class CountingCache : public NamedCache {
+  public:
+    int32_t load(const char*, void** object, int32_t* size) override {
+        ++loads;
+        *object = new int(loads);
+        *size = 4;
+        return 1;
+    }
+    void unload(void*& object) override {
+        ++unloads;
+        delete static_cast<int*>(object);
+        object = nullptr;
+    }
+    ~CountingCache() override { releaseAll(); }
+    int loads = 0, unloads = 0;
+};
+
+// While kept, what the cache loaded stays for the next acquire; an object handed in with
+// insert still leaves with its last reference (its owner may free it right after).
+TEST(NamedCacheKeep, keptEntriesOutliveTheirLastReferenceUntilTheKeepEnds) {
+    CountingCache cache;
+    cache.keepUnused(true);
+    void* first = nullptr;
+    ASSERT_EQ(cache.acquire("a", &first, nullptr), 1);
+    cache.release(first);
+    EXPECT_EQ(cache.count(), 1);
+    EXPECT_EQ(cache.unloads, 0);
+    void* again = nullptr;
+    ASSERT_EQ(cache.acquire("A", &again, nullptr), 1);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(cache.loads, 1);
+
+    int* handedIn = new int(0);
+    cache.insert("inserted", handedIn, 0);
+    cache.release(handedIn);
+    EXPECT_EQ(cache.count(), 1); // gone at once although kept
+    EXPECT_EQ(cache.unloads, 1);
+
+    void* unused = nullptr;
+    ASSERT_EQ(cache.acquire("b", &unused, nullptr), 1);
+    cache.release(unused);
+    cache.keepUnused(false); // "b" has no reference: unloaded; "a" is held and stays
+    EXPECT_EQ(cache.count(), 1);
+    EXPECT_EQ(cache.unloads, 2);
+    cache.release(again);
+    EXPECT_EQ(cache.count(), 0);
+    EXPECT_EQ(cache.unloads, 3);
+}
+
+} // namespace

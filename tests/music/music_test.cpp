@@ -439,6 +439,46 @@ TEST_F(Music, withoutSoundThePlayerRunsOnTheWallClock) {
     EXPECT_NE(log.find("TMXL: warning"), std::string::npos) << log;
 }
 
+// A pause holds both clocks where they were and they go on from there, not from the wall
+// clock; offline the frame clock rules and a pause does nothing.
+TEST_F(Music, pauseHoldsTheClocksAndTheyGoOnFromThere) {
+    logSetFile("pause.txt");
+    settings.noSound = 1;
+    tmxOpen(nullptr, &settings);
+    load("dali.xm", kTuneXm);
+    tmxPlay();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    tmxPause(true);
+    EXPECT_TRUE(tmxPaused());
+    int32_t held = tmxGetTime(), heldClock = tmxGetClock();
+    uint32_t heldPosition = tmxGetPosition();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(tmxGetTime(), held);
+    EXPECT_EQ(tmxGetClock(), heldClock);
+    EXPECT_EQ(tmxGetPosition(), heldPosition);
+    tmxPause(false);
+    EXPECT_FALSE(tmxPaused());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    int32_t after = tmxGetTime();
+    EXPECT_GT(after, held);
+    EXPECT_LT(after - held, int32_t(0.5 * 65536)); // without the pause: 0.7 s or more
+    tmxStop();
+    EXPECT_FALSE(tmxPaused());
+    closeLog();
+}
+
+TEST_F(Music, offlineAPauseChangesNothing) {
+    ASSERT_TRUE(tmxOfflineOpen(nullptr, &settings)); // no file: rendered and dropped
+    load("dali.xm", kTuneXm);
+    tmxPlay();
+    tmxOfflineAdvance(65536, false);
+    tmxPause(true);
+    EXPECT_FALSE(tmxPaused());
+    tmxOfflineAdvance(2 * 65536, false);
+    EXPECT_EQ(tmxGetTime(), 2 * 65536);
+    EXPECT_TRUE(tmxOfflineClose());
+}
+
 TEST_F(Music, deviceClockStartsNegativeThenRunsForward) {
     setenv("SDL_AUDIODRIVER", "dummy", 0); // a device that plays into nothing, in real time
     settings.bufferFrames = 4096; // ~93 ms still to play when the first block is handed over

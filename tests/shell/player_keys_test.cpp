@@ -1,0 +1,168 @@
+// The player's own keys, pressed as SDL key events into the running player: F12 saves the
+// frame beside the log, F1 shows the overlay on it, F2 holds the music and the timeline.
+#include "platform/log.h"
+#include "shell/options.h"
+#include "shell/startup.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb/stb_image.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+size_t waitForLog(const fs::path& log, const std::string& text, size_t from = 0) {
+    for (int i = 0; i < 10000; ++i) {
+        size_t at = readFile(log).find(text, from);
+        if (at != std::string::npos) return at + text.size();
+        std::this_thread::sleep_for(2ms);
+    }
+    return std::string::npos;
+}
+
+void tapKey(SDL_Scancode scancode) {
+    for (bool down : {true, false}) {
+        SDL_Event event = {};
+        event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+        event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+        event.key.keysym.scancode = scancode;
+        event.key.keysym.sym = SDL_GetKeyFromScancode(scancode);
+        SDL_PushEvent(&event);
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+// A screenshot, F1 and another one, F2 for 0.6 s, then Escape.
+void pressPlayerKeys(fs::path log) {
+    size_t at = waitForLog(log, "MAIN: start mainloop\n");
+    std::this_thread::sleep_for(300ms);
+    tapKey(SDL_SCANCODE_F12);
+    at = waitForLog(log, "MAIN: screenshot saved as", at);
+    tapKey(SDL_SCANCODE_F1);
+    at = waitForLog(log, "MAIN: overlay on\n", at);
+    std::this_thread::sleep_for(200ms);
+    tapKey(SDL_SCANCODE_F12);
+    at = waitForLog(log, "MAIN: screenshot saved as", at);
+    tapKey(SDL_SCANCODE_F2);
+    at = waitForLog(log, "MAIN: paused at", at);
+    std::this_thread::sleep_for(600ms);
+    tapKey(SDL_SCANCODE_F2);
+    waitForLog(log, "MAIN: resumed at", at);
+    SDL_Event escape = {};
+    escape.type = SDL_KEYDOWN;
+    escape.key.state = SDL_PRESSED;
+    escape.key.keysym.scancode = SDL_SCANCODE_ESCAPE;
+    SDL_PushEvent(&escape);
+}
+
+int playWithKeys(const fs::path& folder) {
+    fs::path log = fs::absolute("luxdebug.txt");
+    pid_t child = fork();
+    if (child == 0) {
+        logSetFile(log.c_str());
+        setErrorDialogEnabled(false);
+        std::thread(pressPlayerKeys, log).detach();
+        if (chdir(folder.c_str()) != 0) _exit(3);
+        const char* argv[] = {"lux32", "--no-dialog", "--windowed", "320x240"};
+        if (parseLaunchOptions(4, const_cast<char**>(argv), &launchOptions) != 0) _exit(3);
+        luxMain(launchOptions);
+        _exit(4);
+    }
+    int status = 0;
+    for (int i = 0; i < 1200; ++i) {
+        if (waitpid(child, &status, WNOHANG) == child)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::this_thread::sleep_for(50ms);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    return -2;
+}
+
+// The paths the log names after "MAIN: screenshot saved as '", in order.
+std::vector<std::string> screenshotsIn(const std::string& log) {
+    std::vector<std::string> paths;
+    const std::string key = "MAIN: screenshot saved as '";
+    for (size_t at = log.find(key); at != std::string::npos; at = log.find(key, at + 1)) {
+        size_t start = at + key.size();
+        paths.push_back(log.substr(start, log.find('\'', start) - start));
+    }
+    return paths;
+}
+
+// Pixels of the picture's top-left 200 x 40 that are far brighter than the background (the
+// overlay's white text).
+int brightPixelsTopLeft(const std::string& path) {
+    int width = 0, height = 0, channels = 0;
+    unsigned char* pixels = stbi_load(path.c_str(), &width, &height, &channels, 3);
+    if (!pixels) return -1;
+    int bright = 0;
+    for (int y = 0; y < 40 && y < height; ++y)
+        for (int x = 0; x < 200 && x < width; ++x) {
+            const unsigned char* p = pixels + (size_t(y) * size_t(width) + size_t(x)) * 3;
+            if (p[0] > 0x90 && p[1] > 0x90 && p[2] > 0x90) ++bright;
+        }
+    stbi_image_free(pixels);
+    return bright;
+}
+
+unsigned hexAfter(const std::string& log, const std::string& text) {
+    size_t at = log.find(text);
+    return at == std::string::npos ? 0xffffffffu
+                                   : unsigned(stoul(log.substr(at + text.size()), nullptr, 16));
+}
+
+TEST(PlayerKeys, screenshotsOverlayAndPause) {
+    fs::create_directories("prod");
+    std::ofstream("prod/script") << "set tune to \"dali.xm\"\neffect bg is clear\n"
+                                    "demo runs until second 60\n first set bg.color to 0x204060\n"
+                                    " at second 0 start bg\nenddemo\n";
+    fs::copy_file(fs::path(LUX_TEST_DATA) / "dali.xm", "prod/dali.xm",
+                  fs::copy_options::overwrite_existing);
+    for (const auto& entry : fs::directory_iterator("."))
+        if (entry.path().filename().string().rfind("screenshot-", 0) == 0) fs::remove(entry);
+    ASSERT_EQ(playWithKeys("prod"), 0) << readFile("luxdebug.txt");
+    std::string log = readFile("luxdebug.txt");
+
+    // Beside the log, numbered; the first without the overlay, the second with it.
+    std::vector<std::string> shots = screenshotsIn(log);
+    ASSERT_EQ(shots.size(), 2u) << log;
+    EXPECT_EQ(shots[0], fs::absolute("screenshot-001.png").string());
+    EXPECT_EQ(shots[1], fs::absolute("screenshot-002.png").string());
+    EXPECT_EQ(brightPixelsTopLeft(shots[0]), 0);
+    EXPECT_GT(brightPixelsTopLeft(shots[1]), 50);
+
+    // The music stood still for the 0.6 s of the pause.
+    unsigned paused = hexAfter(log, "MAIN: paused at 0x");
+    unsigned resumed = hexAfter(log, "MAIN: resumed at 0x");
+    ASSERT_NE(paused, 0xffffffffu) << log;
+    ASSERT_NE(resumed, 0xffffffffu) << log;
+    EXPECT_GE(resumed, paused);
+    EXPECT_LT(resumed - paused, unsigned(0.2 * 65536));
+    EXPECT_NE(log.find("MAIN: ESC pressed\n"), std::string::npos);
+    EXPECT_NE(log.find("WNMN: normal exit\n"), std::string::npos);
+}
+
+} // namespace
