@@ -310,6 +310,7 @@ void demoMain() {
         pumpMessages();
         handleSkipKeys(pos);
     }
+    if (offline) writeEffectCounts(launchOptions.renderDir.c_str());
     logf("MAIN: end mainloop\n");
 }
 
