@@ -69,7 +69,8 @@ bool savePicture(const std::string& path, const Picture& p) {
 }
 
 // 128 made-up glyphs of 16 x 16 pixels, 16 to a row: each a 6 x 7 grid of 2-pixel cells,
-// mirrored for every other glyph so that they read like a script. White, shape in alpha.
+// mirrored for every other glyph so that they read like a script. White on black, the same
+// shape in alpha.
 Picture glyphSheet() {
     Picture p = makePicture(256, 128, 4);
     Random random;
@@ -84,13 +85,10 @@ Picture glyphSheet() {
                 for (int dy = 0; dy < 2; ++dy)
                     for (int dx = 0; dx < 2; ++dx) {
                         uint8_t* px = pixelAt(p, left + column * 2 + dx, top + row * 2 + dy);
-                        px[0] = px[1] = px[2] = 255;
-                        px[3] = on ? 255 : 0;
+                        px[0] = px[1] = px[2] = px[3] = on ? 255 : 0;
                     }
             }
     }
-    for (size_t i = 0; i < p.pixels.size(); i += 4)
-        p.pixels[i] = p.pixels[i + 1] = p.pixels[i + 2] = 255;
     return p;
 }
 
