@@ -2,7 +2,8 @@
 // run (a fixed random seed, no clock, no system fonts).
 //
 //   demogen images OUTDIR   glyphs.png (the matrix effect's 16 x 16 glyph sheet), nebula.jpg,
-//                           planet.png (alpha outside the disc), strip0.jpg ... strip5.jpg
+//                           planet.dds (32-bit, alpha outside the disc), strip0.jpg ...
+//                           strip5.jpg
 //   demogen scenes OUTDIR   towers.gltf (a ring of towers for an object scene) and orbit.gltf
 //                           (boxes circling a pillar, a moving camera and a light, animated,
 //                           for a flat scene); the scene tool turns them into scene files
@@ -66,6 +67,36 @@ bool savePicture(const std::string& path, const Picture& p) {
                  : stbi_write_jpg(path.c_str(), p.width, p.height, p.channels, p.pixels.data(), 92);
     if (!ok) fprintf(stderr, "demogen: cannot write %s\n", path.c_str());
     return ok != 0;
+}
+
+// An uncompressed 32-bit DDS (the only picture form whose alpha reaches a texture): the
+// 124-byte description after the magic, then the rows as B, G, R, A.
+bool saveDds(const std::string& path, const Picture& p) {
+    uint32_t description[31] = {};
+    description[0] = 124;
+    description[1] = 0x100F; // caps, height, width, pitch, pixel format
+    description[2] = uint32_t(p.height);
+    description[3] = uint32_t(p.width);
+    description[4] = uint32_t(p.width) * 4;
+    description[18] = 32;   // pixel format size
+    description[19] = 0x41; // RGB with alpha
+    description[21] = 32;
+    description[22] = 0xFF0000, description[23] = 0xFF00, description[24] = 0xFF;
+    description[25] = 0xFF000000u;
+    description[26] = 0x1000; // a texture
+    std::vector<uint8_t> bytes = {'D', 'D', 'S', ' '};
+    for (uint32_t v : description)
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(uint8_t(v >> shift));
+    for (size_t i = 0; i < p.pixels.size(); i += 4) {
+        const uint8_t bgra[4] = {p.pixels[i + 2], p.pixels[i + 1], p.pixels[i], p.pixels[i + 3]};
+        bytes.insert(bytes.end(), bgra, bgra + 4);
+    }
+    FILE* file = fopen(path.c_str(), "wb");
+    bool ok = file && fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (file && fclose(file) != 0) ok = false;
+    if (!ok) fprintf(stderr, "demogen: cannot write %s\n", path.c_str());
+    return ok;
 }
 
 // 128 made-up glyphs of 16 x 16 pixels, 16 to a row: each a 6 x 7 grid of 2-pixel cells,
@@ -151,7 +182,7 @@ Picture stripPanel(int n) {
 bool writeImages(const std::string& folder) {
     bool ok = savePicture(folder + "/glyphs.png", glyphSheet()) &&
               savePicture(folder + "/nebula.jpg", nebula()) &&
-              savePicture(folder + "/planet.png", planet());
+              saveDds(folder + "/planet.dds", planet());
     for (int n = 0; n < 6 && ok; ++n)
         ok = savePicture(folder + "/strip" + std::to_string(n) + ".jpg", stripPanel(n));
     return ok;
