@@ -71,6 +71,11 @@ void forEachEffectClass(void (*visit)(const EffectClass&, void*), void* user) {
         visit(*node->effectClass, user);
 }
 
+void forEachEffectInstance(void (*visit)(const EffectInstance&, void*), void* user) {
+    for (EffectInstance* instance = instanceList; instance; instance = instance->next)
+        visit(*instance, user);
+}
+
 bool createEffect(const char* instanceName, const char* className) {
     const EffectClass* effectClass = findClass(className);
     if (!effectClass) {
@@ -109,6 +114,7 @@ void renderEffect(EffectInstance* instance, uint32_t now, uint32_t songPosition)
     }
     if (instance->effect) instance->effect->render(now - instance->startOffset, songPosition);
     instance->lastTime = now;
+    ++instance->renders;
 }
 
 void stopEffect(const char* instanceName) {

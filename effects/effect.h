@@ -45,6 +45,7 @@ struct EffectInstance {
     uint32_t lastTime = 0;    // timeline time of the last renderEffect
     uint32_t accumulated = 0; // local time reached when last stopped
     int32_t running = 0;      // 1 while the instance runs
+    uint32_t renders = 0;     // renderEffect calls, for offline reports
     Effect* effect = nullptr; // owned
     const EffectClass* effectClass = nullptr;
     EffectInstance* next = nullptr;
@@ -57,6 +58,9 @@ void registerBuiltinEffectClasses();
 void closeEffectClasses();
 // Calls visit for every registered class, in lookup order (newest registration first).
 void forEachEffectClass(void (*visit)(const EffectClass& effectClass, void* user), void* user);
+
+// Calls visit for every instance, newest first.
+void forEachEffectInstance(void (*visit)(const EffectInstance& instance, void* user), void* user);
 
 bool createEffect(const char* instanceName, const char* className);
 void renderEffect(const char* instanceName, uint32_t now, uint32_t songPosition);

@@ -332,6 +332,7 @@ void demoMain() {
         if (launchOptions.watch) pollScriptWatch(time, offline);
         handlePlayerKeys();
     }
+    if (offline) writeEffectCounts(launchOptions.renderDir.c_str());
     logf("MAIN: end mainloop\n");
     logPlaybackCreations();
     finishOfflineRun();

@@ -422,6 +422,23 @@ void writeFrame(const char* folder, uint64_t frame) {
     if (!captureFrame(path, true)) fatal("cannot write the frame '%s'\n", path);
 }
 
+namespace {
+
+void writeEffectLine(const EffectInstance& instance, void* file) {
+    fprintf(static_cast<FILE*>(file), "%s %s %u\n", instance.effectClass->name, instance.name,
+            unsigned(instance.renders));
+}
+
+} // namespace
+
+void writeEffectCounts(const char* folder) {
+    std::string path = std::string(folder) + "/effects.txt";
+    FILE* file = fopen(path.c_str(), "w");
+    if (!file) fatal("cannot write '%s'\n", path.c_str());
+    forEachEffectInstance(writeEffectLine, file);
+    if (fclose(file) != 0) fatal("cannot write '%s'\n", path.c_str());
+}
+
 void simulateDeviceLoss() {
     if (!hasDevice()) return;
     logf("MAIN: debug key: simulating a lost device\n");

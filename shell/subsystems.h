@@ -62,6 +62,8 @@ void clearAndPresentOnce();
 void simulateDeviceLoss();  // debug key: the device reports lost until present resets it
 void saveDeviceResources(); // full screen lost the focus
 void writeFrame(const char* folder, uint64_t frame); // offline: the presented frame as PNG
+// Offline: "effects.txt", one line per effect instance: class, instance, frames rendered.
+void writeEffectCounts(const char* folder);
 // The display mode of a full-screen run: the kept mode of the requested size; false (and
 // a warning) when the adapter offers none, and the run goes windowed.
 bool chooseFullScreenMode(int32_t width, int32_t height);

@@ -152,9 +152,9 @@ TEST(Check, defaultProductionChecksClean) {
     std::string output = testing::internal::GetCapturedStdout();
     fs::current_path(home);
     EXPECT_EQ(status, 0);
-    EXPECT_NE(output.find("set tune \"dali.xm\"\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("set tune \"march.it\"\n"), std::string::npos) << output;
     EXPECT_NE(output.find("effect flash is fade\n"), std::string::npos) << output;
-    EXPECT_NE(output.find("event first veil.fade \"1\"\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("event first veil.fade \"0\"\n"), std::string::npos) << output;
 }
 
 // The largest preferred resolution is the screen size of the check as it is: the nearest

@@ -79,6 +79,8 @@ TEST(DialogsOnX, playCommandLaunchesWithEnterPlaysAndEndsWithEscape) {
         log = readFile("luxdebug.txt");
     }
     ASSERT_NE(log.find("MAIN: start mainloop\n"), std::string::npos) << log;
+    // The window is titled with the archive's description.
+    EXPECT_FALSE(x.waitForWindow("lux32: The big march in space", 10).empty());
     std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // it plays for a while
     x.keys("Escape");
     EXPECT_EQ(x.waitPlayer(30), 0) << readFile("player-err.txt");
