@@ -8,6 +8,8 @@ LaunchOptions launchOptions;
 
 namespace {
 
+constexpr double kLongestOfflineSeconds = 65535.0;
+
 bool parseSize(const std::string& text, int* width, int* height) {
     int w = 0, h = 0;
     char rest = 0;
@@ -36,11 +38,12 @@ int parseLaunchOptions(int argc, char** argv, LaunchOptions* options) {
     app.add_option("--fps", options->fps, "Frames per second of an offline render")
         ->check(CLI::Range(1, 1000))
         ->needs(render);
+    // Offline times become 32-bit counts of 1/65536 s, which end before 65536 s.
     app.add_option("--from", options->from, "Offline render starts at this second")
-        ->check(CLI::NonNegativeNumber)
+        ->check(CLI::Range(0.0, kLongestOfflineSeconds))
         ->needs(render);
     app.add_option("--to", options->to, "Offline render ends at this second")
-        ->check(CLI::NonNegativeNumber)
+        ->check(CLI::Range(0.0, kLongestOfflineSeconds))
         ->needs(render);
     app.add_flag("--check", options->check,
                  "Check the production's script and print its timeline, without a window");
