@@ -359,6 +359,13 @@ bool ArchiveSet::openFromDisk(const char* path, const char* baseName) {
 }
 
 Stream* ArchiveSet::openMember(const FileRecord& file) {
+    // A stored file is its own unpacked bytes: two different sizes mean a damaged entry, and
+    // whoever sizes a buffer by the reported (unpacked) size would read past or short of it.
+    if (file.method == 0 && file.storedSize != file.unpackedSize) {
+        logf("NCCF: error: stored file '%s' has %u bytes but an unpacked size of %u!\n", file.name,
+             unsigned(file.storedSize), unsigned(file.unpackedSize));
+        return nullptr;
+    }
     WindowStream* window = new WindowStream;
     window->open(file.archive->stream, clampToInt32(uint64_t(file.offset)),
                  clampToInt32(file.storedSize), false);

@@ -497,7 +497,7 @@ void recoverDevice() {
 
 } // namespace
 
-void present(const RECT* destRect, void* windowOverride) {
+void restoreLostDevice() {
     DeviceContext& c = deviceContext;
     if (!c.device) return;
     HRESULT hr = c.device->TestCooperativeLevel();
@@ -510,6 +510,12 @@ void present(const RECT* destRect, void* windowOverride) {
         recoverDevice();
     else if (FAILED(hr))
         checkDx(hr, "TestCooperativeLevel failed", true);
+}
+
+void present(const RECT* destRect, void* windowOverride) {
+    DeviceContext& c = deviceContext;
+    restoreLostDevice();
+    if (!c.device) return;
     closeScene("DCTX: device->EndScene() failed\n");
     c.device->Present(nullptr, destRect, windowOverride, nullptr);
     setRenderTarget(c.primary, true);

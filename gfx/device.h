@@ -107,6 +107,9 @@ bool sceneOpen();
 
 void clear(uint32_t flags, D3DCOLOR colour, float z = 1.0f, uint32_t stencil = 0);
 void present(const RECT* destRect = nullptr, void* windowOverride = nullptr);
+// A lost device is waited out (pumping messages) and reset, as `present` does; the frame loop
+// calls it before drawing, so that a frame is never drawn into a device that then resets.
+void restoreLostDevice();
 // Writes "primary" as a PNG file when the next `present` shows it (or at once when `now`).
 bool captureFrame(const char* path, bool now = false);
 // "primary" as shown (gamma applied) in 8-bit RGB, top row first; false without a device.

@@ -1,13 +1,19 @@
 #include "shell/options.h"
 
-#include "shell/seek.h"
 #include "shell/export.h"
+#include "shell/seek.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 
 LaunchOptions launchOptions;
+
+namespace {
+
+constexpr double kLongestOfflineSeconds = 65535.0;
+
+} // namespace
 
 bool parseSize(const std::string& text, int* width, int* height) {
     int w = 0, h = 0;
@@ -46,10 +52,11 @@ int parseLaunchOptions(int argc, char** argv, LaunchOptions* options) {
     app.add_option("--fps", options->fps,
                    "Frames per second of an offline run (--video and --benchmark: 60 if not given)")
         ->check(CLI::Range(1, 1000));
+    // Offline times become 32-bit counts of 1/65536 s, which end before 65536 s.
     app.add_option("--from", options->from, "Offline run starts at this second")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::Range(0.0, kLongestOfflineSeconds));
     app.add_option("--to", options->to, "Offline run ends at this second")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::Range(0.0, kLongestOfflineSeconds));
     app.add_option("--start-at", options->startAt,
                    "Start at this moment: seconds (12.5), order:row[:tick] (4:32) or a packed "
                    "song position (0x042000); also with --render and --from");

@@ -310,7 +310,21 @@ void startTimelineWithProgress() {
     startTimeline(timeline, loadingProgress);
 }
 
+namespace {
+void (*offlineFrameHook)(uint64_t frame) = nullptr;
+void (*productionRestartHook)() = nullptr;
+} // namespace
+
+void setOfflineFrameHook(void (*hook)(uint64_t frame)) {
+    offlineFrameHook = hook;
+}
+
+void setProductionRestartHook(void (*hook)()) {
+    productionRestartHook = hook;
+}
+
 void restartProduction() {
+    if (productionRestartHook) productionRestartHook();
     recreateEffects();
     buildScript();
     createTargets(timeline, *script);
@@ -318,6 +332,9 @@ void restartProduction() {
 }
 
 bool tickTimeline(uint32_t time, uint32_t position) {
+    // A device lost since the last present comes back before the frame is drawn; drawn into
+    // the lost device, the frame would be gone with the reset (a black frame offline).
+    restoreLostDevice();
     return tick(timeline, time, position);
 }
 
@@ -420,6 +437,7 @@ void writeFrame(const char* folder, uint64_t frame) {
     char path[4096];
     snprintf(path, sizeof path, "%s/frame%06llu.png", folder, (unsigned long long)frame);
     if (!captureFrame(path, true)) fatal("cannot write the frame '%s'\n", path);
+    if (offlineFrameHook) offlineFrameHook(frame);
 }
 
 namespace {

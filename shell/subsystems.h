@@ -56,6 +56,12 @@ uint32_t productionEndTime(); // the script's demo end (1/65536 s), 0 before a s
 void acquireLoadingFonts();   // "lux32.fn2" and "arial_48.fn2", a production's own first
 void releaseLoadingFonts();
 
+// ---- Hooks of the soak and fault runs (null by default: nothing is called) ----
+// After every frame an offline run writes (frame numbers from 0), and before the loop option
+// restarts the production.
+void setOfflineFrameHook(void (*hook)(uint64_t frame));
+void setProductionRestartHook(void (*hook)());
+
 // ---- The device, for the frame loop and the window procedure ----
 void presentFrame();
 void clearAndPresentOnce();

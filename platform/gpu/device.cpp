@@ -645,6 +645,34 @@ uint32_t GpuDevice::GetShaderCount() const {
     return uint32_t(state->programs.size());
 }
 
+GpuLiveObjects GpuDevice::GetLiveObjects() const {
+    GpuLiveObjects live;
+    for (const GpuResource* resource : state->resources) {
+        switch (resource->type) {
+        case D3DRTYPE_SURFACE:
+            ++live.surfaces;
+            break;
+        case D3DRTYPE_TEXTURE:
+            ++live.textures;
+            break;
+        case D3DRTYPE_CUBETEXTURE:
+            ++live.cubeTextures;
+            break;
+        case D3DRTYPE_VERTEXBUFFER:
+            ++live.vertexBuffers;
+            break;
+        case D3DRTYPE_INDEXBUFFER:
+            ++live.indexBuffers;
+            break;
+        default:
+            break;
+        }
+    }
+    live.vertexShaders = uint32_t(state->shaders.size());
+    live.programs = uint32_t(state->programs.size());
+    return live;
+}
+
 // ---- Resources ----
 
 static HRESULT checkTextureSize(const D3DCAPS8& caps, uint32_t width, uint32_t height, bool cube) {

@@ -81,6 +81,16 @@ struct GpuTotals {
     uint64_t buffersCreated = 0;   // vertex and index buffers
 };
 const GpuTotals& gpuTotals();
+// Objects alive on a device, by kind (soak runs check that they return to a steady count).
+struct GpuLiveObjects {
+    uint32_t surfaces = 0; // back buffer, depth-stencil surfaces and texture levels
+    uint32_t textures = 0;
+    uint32_t cubeTextures = 0;
+    uint32_t vertexBuffers = 0;
+    uint32_t indexBuffers = 0;
+    uint32_t vertexShaders = 0;
+    uint32_t programs = 0; // fixed-function programs in the cache
+};
 
 // ---- Resources ----
 class GpuResource {
@@ -327,8 +337,9 @@ class GpuDevice {
     const GpuFrameStats& GetFrameStats() const;   // the last finished frame
     const GpuFrameStats& GetCurrentStats() const; // the frame in progress
     uint32_t GetShaderCount() const;              // programs in the fixed-function cache
-    uint32_t GetResetCount() const;               // completed Resets (the "epoch" of objects)
-    bool IsDeviceLost() const;                    // lost or not yet reset
+    GpuLiveObjects GetLiveObjects() const;
+    uint32_t GetResetCount() const; // completed Resets (the "epoch" of objects)
+    bool IsDeviceLost() const;      // lost or not yet reset
 
     uint32_t refCount = 1;
     std::unique_ptr<gpu::GpuDeviceState> state;

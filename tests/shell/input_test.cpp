@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -65,6 +67,49 @@ TEST(Input, mouseMotionAccumulatesUntilCaptureWhichZeroesIt) {
     EXPECT_EQ(dy, -4);
     readMouseMotion(dx, dy, dz);
     EXPECT_EQ(dx, 0);
+    releaseMouse();
+}
+
+// The message pump's events arrive while the main loop and the cameras ask: every bit of
+// motion fed on one thread is read exactly once on the other (the ThreadSanitizer build runs
+// this one too).
+TEST(Input, eventsFedFromAnotherThreadAreReadWholeAndOnce) {
+    initInput();
+    captureMouse();
+    constexpr int kRounds = 20000;
+    std::atomic<bool> fed{false};
+    std::thread feeder([&] {
+        WindowEvent motion;
+        motion.type = WindowEvent::MouseMotion;
+        motion.dx = 1;
+        motion.dy = -2;
+        for (int i = 0; i < kRounds; ++i) {
+            feedInputEvent(key(WindowEvent::KeyDown, kKeySpace));
+            feedInputEvent(motion);
+            feedInputEvent(key(WindowEvent::KeyUp, kKeySpace));
+        }
+        fed = true;
+    });
+    long sumX = 0, sumY = 0;
+    int presses = 0;
+    auto drain = [&] {
+        int dx = 0, dy = 0, dz = 0;
+        readMouseMotion(dx, dy, dz);
+        sumX += dx;
+        sumY += dy;
+        presses += wasKeyPressed(kKeySpace);
+        while (nextKeyPress() != 0) {
+        }
+    };
+    while (!fed)
+        drain();
+    feeder.join();
+    drain();
+    EXPECT_EQ(sumX, long(kRounds));
+    EXPECT_EQ(sumY, -2L * kRounds);
+    EXPECT_GT(presses, 0);
+    EXPECT_LE(presses, kRounds);
+    EXPECT_EQ(isKeyDown(kKeySpace), 0);
     releaseMouse();
 }
 

@@ -119,6 +119,11 @@ TEST(Player, badOptionsAreRefusedWithAMessage) {
     EXPECT_EQ(runPlayer("--render out"), 2);
     EXPECT_NE(readFile("err.txt").find("--render needs --fps"), std::string::npos);
     EXPECT_EQ(runPlayer("-C /no/such/folder --check"), 2);
+    // Offline times are 32-bit counts of 1/65536 s: 70000 s does not fit.
+    EXPECT_EQ(runPlayer("--render out --fps 10 --to 70000"), 2);
+    EXPECT_NE(readFile("err.txt").find("--to"), std::string::npos);
+    EXPECT_EQ(runPlayer("--render out --fps 10 --from 1e300"), 2);
+    EXPECT_NE(readFile("err.txt").find("--from"), std::string::npos);
 }
 
 } // namespace

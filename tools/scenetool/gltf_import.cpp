@@ -720,11 +720,13 @@ bool importModel(const tinygltf::Model& gltf, const std::string& imageStem, floa
     std::map<int, std::vector<Channel>> channels;
     double duration = 0;
     if (!readChannels(gltf, &channels, &duration, error)) return false;
-    model->frameCount = channels.empty() ? 1 : int32_t(std::floor(duration * frameRate + 1e-6)) + 1;
-    if (model->frameCount > 100000) {
+    // The length is checked as a double: a huge key time would not fit the frame count.
+    const double frames = channels.empty() ? 1.0 : std::floor(duration * frameRate + 1e-6) + 1.0;
+    if (!(frames <= 100000.0)) {
         *error = "animation longer than 100000 frames";
         return false;
     }
+    model->frameCount = int32_t(frames);
     for (size_t i = 0; i < order.size(); ++i) {
         const tinygltf::Node& g = gltf.nodes[size_t(order[i])];
         Trs base = trsOf(g);
