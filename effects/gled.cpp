@@ -93,6 +93,10 @@ void GledEffect::loadScene(const char* name) {
     }
     snprintf(sceneName, sizeof sceneName, "%s", name);
     freeFlatScene(scene);
+    scene = nullptr;
+    camera = 0;
+    quake = FlatQuakeCamera{};
+    if (!hasDevice()) return; // a dry parse: the scene's buffers need a device
     scene = loadFlatScene(sceneName);
     if (!scene) logf("GLED: warning: scene file '%s' not found, nothing drawn\n", sceneName);
     camera = 0;

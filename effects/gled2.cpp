@@ -5,6 +5,7 @@
 
 #include "effects/classes_local.h"
 
+#include "gfx/device.h"
 #include "platform/log.h"
 #include "scene/render.h"
 #include "scene/scenefile.h"
@@ -39,6 +40,8 @@ void Gled2Effect::loadScene(const char* name) {
     }
     snprintf(sceneName, sizeof sceneName, "%s", name);
     delete scene;
+    scene = nullptr;
+    if (!hasDevice()) return; // a dry parse: the scene's buffers need a device
     scene = loadObjectScene(sceneName);
     if (!scene) logf("GLED: warning: scene file '%s' not found, nothing drawn\n", sceneName);
 }

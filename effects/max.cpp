@@ -132,6 +132,7 @@ void MaxEffect::loadScene(const char* name) {
     head = nullptr;
     for (gledObject*& piece : pieces)
         piece = nullptr;
+    if (!hasDevice()) return; // a dry parse: the head's buffers need a device
     scene = loadObjectScene(name);
     if (!scene) {
         logf("GLED: warning - max: scene file '%s' not found, nothing to show\n", name);

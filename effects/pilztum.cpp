@@ -137,10 +137,11 @@ float pilzNoise(float s) {
 // ---- Spawning ----
 
 PilztumEffect::PilztumEffect() {
-    scene = loadObjectScene(kMushroomFile);
-    if (!scene)
+    // A dry parse (no device) only checks the script: the mushroom's buffers need a device.
+    scene = hasDevice() ? loadObjectScene(kMushroomFile) : nullptr;
+    if (!scene && hasDevice())
         logf("GLED: warning - pilztum: scene file '%s' not found, no mushrooms\n", kMushroomFile);
-    else if (scene->meshes.empty())
+    else if (scene && scene->meshes.empty())
         logf("GLED: warning - pilztum: '%s' holds no mesh, no mushrooms\n", kMushroomFile);
     grass = acquireSceneTexture(kGrassFile, 96);
     char request[64];
