@@ -541,3 +541,14 @@ std::vector<uint8_t> renderTextLine(const BitmapFont* font, const char* text, in
     *height = h;
     return image;
 }
+
+void setTextOverlayStates() {
+    resetDeviceState();
+    setRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+    setRenderState(D3DRS_ALPHABLENDENABLE, 1);
+    setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    setStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    setStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+    setStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+}

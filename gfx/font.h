@@ -98,6 +98,9 @@ void textLayout(const BitmapFont* font, const char* text, float sizeFactor, floa
                 float* startOffset, float* endOffset, float* height);
 void setFontUnderline(BitmapFont* font, bool on);
 void setFontAlignment(BitmapFont* font, int32_t alignment);
+// Device states for text over a finished picture: the glyphs' coverage blended in the
+// diffuse colour, no depth test.
+void setTextOverlayStates();
 void drawText(BitmapFont* font, float x, float y, const char* text, float sizeFactor,
               D3DCOLOR colour, float spacing);
 // One line of text as a coverage image: measured width at size 1 x line height.

@@ -89,18 +89,6 @@ void drawQuad(float left, float top, float right, float bottom, D3DCOLOR colour)
     drawFanUP(fan, 4, kScreenFvf);
 }
 
-// Text blends its coverage over what is drawn, in the diffuse colour.
-void textStates() {
-    resetDeviceState();
-    setRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
-    setRenderState(D3DRS_ALPHABLENDENABLE, 1);
-    setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-    setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
-    setStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-    setStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-    setStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-}
-
 void barStates() {
     resetDeviceState();
     setRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
@@ -146,7 +134,7 @@ void LoadingScreen::drawFrame(const char* centre, float done) {
     selectRenderTarget("primary");
     clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
 
-    textStates();
+    setTextOverlayStates();
     if (small_) {
         setFontAlignment(small_, 0);
         drawText(small_, 2, yres - fontHeight(small_) - 2, title_, 1.0f, kWhite, 0.0f);
@@ -160,7 +148,7 @@ void LoadingScreen::drawFrame(const char* centre, float done) {
     if (done >= 0)
         drawQuad(0.1f * xres, 0.45f * yres, (0.1f + 0.8f * done) * xres, 0.55f * yres, kBarFill);
 
-    textStates();
+    setTextOverlayStates();
     drawCentred(small_, std::trunc((yres - fontHeight(small_)) / 2), centre, 1.0f, xres);
     present();
 }

@@ -36,18 +36,6 @@ struct Overlay {
 
 Overlay overlay;
 
-// Coverage blended over the frame in the diffuse colour, as the loading screen draws text.
-void textStates() {
-    resetDeviceState();
-    setRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
-    setRenderState(D3DRS_ALPHABLENDENABLE, 1);
-    setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-    setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
-    setStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-    setStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-    setStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-}
-
 void measureFrame() {
     Clock::time_point now = Clock::now();
     if (overlay.haveLastFrame) {
@@ -113,7 +101,7 @@ void drawOverlay(uint32_t time, uint32_t position) {
     GpuFrameStats stats = device ? device->GetFrameStats() : GpuFrameStats{};
     selectRenderTarget("primary");
     setViewport(0, 0, screenWidth(), screenHeight());
-    textStates();
+    setTextOverlayStates();
     setFontAlignment(overlay.font, 0);
     float line = textHeight(overlay.font, "A", 1.0f) + 2.0f;
     char text[160];

@@ -327,14 +327,7 @@ void drawScriptWatchMessage() {
     if (!messageFont) return;
     selectRenderTarget("primary");
     setViewport(0, 0, screenWidth(), screenHeight());
-    resetDeviceState();
-    setRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
-    setRenderState(D3DRS_ALPHABLENDENABLE, 1);
-    setRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-    setRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
-    setStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-    setStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-    setStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+    setTextOverlayStates();
     setFontAlignment(messageFont, 0);
     float lineHeight = textHeight(messageFont, "A", 1.0f);
     float y = float(screenHeight()) - 2.0f * lineHeight - 4.0f;
