@@ -137,6 +137,21 @@ void recreateEffects() {
         instance->effect = instance->effectClass->recreate(instance->effect);
 }
 
+void dropShadowedEffects() {
+    for (EffectInstance* newer = instanceList; newer; newer = newer->next) {
+        EffectInstance* kept = newer;
+        while (EffectInstance* older = kept->next) {
+            if (strncmp(older->name, newer->name, sizeof older->name) != 0) {
+                kept = older;
+                continue;
+            }
+            kept->next = older->next;
+            delete older->effect;
+            delete older;
+        }
+    }
+}
+
 void destroyEffects() {
     while (instanceList) {
         EffectInstance* instance = instanceList;

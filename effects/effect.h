@@ -71,6 +71,12 @@ void setEffectProperty(const char* instanceName, const char* propertyName, const
 void renderEffect(EffectInstance* instance, uint32_t now, uint32_t songPosition);
 void setEffectProperty(EffectInstance* instance, const char* propertyName, const char* value);
 void recreateEffects();
+// A build pass run again (a loop, a reloaded script) declares every instance once more, and
+// lookups find the newest entry of a name first. The older entries of those names are never
+// reached again: this deletes them with their effect objects, so that a production looping
+// for hours holds one set of effects and not one per pass. Call it once the timeline has
+// found its instances anew.
+void dropShadowedEffects();
 void destroyEffects();
 // The newest instance of a name, or nullptr.
 EffectInstance* findEffectInstance(const char* instanceName);

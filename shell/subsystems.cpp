@@ -329,6 +329,7 @@ void restartProduction() {
     buildScript();
     createTargets(timeline, *script);
     startTimeline(timeline, nullptr);
+    dropShadowedEffects();
 }
 
 bool tickTimeline(uint32_t time, uint32_t position) {
@@ -357,6 +358,7 @@ void replaceProductionScript(Script* built, uint32_t time, const TickTimes& tick
     script = built;
     createTargets(timeline, *script);
     startTimeline(timeline, nullptr);
+    dropShadowedEffects();
     rebuildTimeline(timeline, time, ticks);
 }
 

@@ -145,6 +145,26 @@ TEST_F(EffectFramework, sameNameReachesTheNewestInstance) {
     EXPECT_EQ(newer->lastTime, 3000u);
 }
 
+// A loop declares every instance again: the older entries and their objects go, the newest
+// and the entries of other names stay.
+TEST_F(EffectFramework, droppingShadowedEntriesKeepsOneEntryPerName) {
+    ASSERT_TRUE(createEffect("twin", "recorder"));
+    ASSERT_TRUE(createEffect("single", "recorder"));
+    ASSERT_TRUE(createEffect("twin", "recorder"));
+    ASSERT_TRUE(createEffect("twin", "recorder"));
+    EffectInstance* newest = findEffectInstance("twin");
+    EffectInstance* single = findEffectInstance("single");
+    int alive = Recorder::alive;
+    dropShadowedEffects();
+    EXPECT_EQ(Recorder::alive, alive - 2);
+    EXPECT_EQ(findEffectInstance("twin"), newest);
+    EXPECT_EQ(findEffectInstance("single"), single);
+    int entries = 0;
+    forEachEffectInstance([](const EffectInstance&, void* count) { ++*static_cast<int*>(count); },
+                          &entries);
+    EXPECT_EQ(entries, 2);
+}
+
 TEST_F(EffectFramework, propertiesReachTheEffectAndUnknownNamesChangeNothing) {
     ASSERT_TRUE(createEffect("rec", "recorder"));
     setEffectProperty("rec", "known", "1.5");

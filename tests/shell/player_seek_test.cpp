@@ -174,7 +174,7 @@ class PlayerWatch : public testing::Test {
         if (player == 0) {
             std::string binary = std::string(LUX_BINARY_DIR) + "/lux32";
             execl(binary.c_str(), "lux32", "-C", "watched", "--windowed", "160x120", "--render",
-                  frames.c_str(), "--fps", "5", "--to", "100000", "--watch", (char*)nullptr);
+                  frames.c_str(), "--fps", "5", "--to", "60000", "--watch", (char*)nullptr);
             _exit(127);
         }
     }
