@@ -6,6 +6,7 @@
 #include "effects/classes_local.h"
 
 #include "gfx/device.h"
+#include "gfx/texture.h"
 #include "platform/log.h"
 #include "scene/render.h"
 #include "scene/scenefile.h"
@@ -20,7 +21,7 @@ constexpr size_t kSceneFileNameSize = 64;
 class Gled2Effect : public Effect {
   public:
     ~Gled2Effect() override { delete scene; }
-    void render(uint32_t, uint32_t) override { renderScene(view, scene); }
+    void render(uint32_t, uint32_t) override;
     void set(const char* name, const char* value) override;
 
   private:
@@ -30,6 +31,16 @@ class Gled2Effect : public Effect {
     gledViewSettings view;
     gledScene* scene = nullptr; // owned
 };
+
+void Gled2Effect::render(uint32_t, uint32_t) {
+    // A material without stages leaves the stages as they are: the picture that the effect
+    // before drew would else be laid over untextured meshes (sampled at one texel, mostly
+    // black). Materials with stages set their own.
+    bindTexture(0, nullptr);
+    setStageState(0, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    setStageState(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+    renderScene(view, scene);
+}
 
 void Gled2Effect::loadScene(const char* name) {
     if (strlen(name) >= kSceneFileNameSize) {

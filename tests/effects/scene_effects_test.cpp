@@ -5,6 +5,8 @@
 // steered by key and mouse events through the real input tables.
 // LUX_UPDATE_GOLDEN=1 writes the pictures instead of comparing (scripts/update-golden.sh).
 #include "effects/effect.h"
+#include "gfx/device.h"
+#include "gfx/texture.h"
 #include "platform/log.h"
 #include "scene/object.h"
 #include "scene/scene.h"
@@ -186,6 +188,27 @@ enddemo
     // Both animate: the box moves in the flat scene, the view moves in the object scene.
     EXPECT_GT(differences(flatScreens[0], flatScreens[1]), 0u);
     EXPECT_GT(differences(objectScreens[0], objectScreens[1]), 0u);
+}
+
+// The effect before may leave a texture on stage 0; the box's material has no stages and must
+// not show it.
+TEST_F(SceneEffects, gled2DrawsUntexturedMaterialsWithoutTheTextureLeftBefore) {
+    ASSERT_TRUE(createEffect("boxes", "gled2"));
+    Effect* effect = findEffectInstance("boxes")->effect;
+    effect->set("scene", "box.gled");
+    Frame clean = draw(effect, 0);
+    const unsigned char black[8 * 8 * 3] = {};
+    ASSERT_TRUE(stbi_write_png("black.png", 8, 8, 3, black, 8 * 3));
+    Texture* left = acquireSceneTexture("black.png", 0);
+    ASSERT_NE(left, nullptr);
+    bindTexture(0, left);
+    setStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    setStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    setStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    Frame after = draw(effect, 0);
+    releaseSceneTexture(left);
+    EXPECT_TRUE(showsSomething(clean));
+    EXPECT_EQ(differences(clean, after), 0u);
 }
 
 TEST_F(SceneEffects, timeHoldsTheFrameAndTimewarpAddsToIt) {

@@ -87,6 +87,10 @@ void checkLog() {
     EXPECT_NE(log.find("WNMN: normal exit\n"), std::string::npos);
     std::istringstream lines(log);
     for (std::string line; std::getline(lines, line);) {
+        // A machine without a microphone: the head keeps its mouth shut, as it should.
+        if (line.rfind("WAVI: warning - no sound input (", 0) == 0 ||
+            line == "GLED: warning - max: no sound input, the mouth stays shut")
+            continue;
         std::string lower = line;
         for (char& c : lower)
             c = char(tolower(static_cast<unsigned char>(c)));

@@ -392,6 +392,11 @@ std::string towers() {
     const double at[3] = {0, 7, 14};
     node(g, "camera", "\"camera\":0,\"translation\":" + vec(at, 3) + ",\"rotation\":" + vec(q, 4),
          true);
+    // A lit scene without a light is black. Object scenes place their lights by position only
+    // (no direction), so the towers get a lamp high above the camera's side of the ring.
+    g.add(g.lights, "{\"type\":\"point\",\"color\":[1,0.96,0.9],\"intensity\":1}");
+    node(g, "lamp",
+         "\"translation\":[4,12,10],\"extensions\":{\"KHR_lights_punctual\":{\"light\":0}}", true);
     return g.text();
 }
 
