@@ -206,7 +206,9 @@ void demoInit() {
     markLoadStage("start-up");
     createMusicControlEffect();
 
-    srand(unsigned(time(nullptr)));
+    // An offline run is the same every time: what effects draw at random (the mushroom field,
+    // noise, code rain) starts from a fixed seed there, so a render can be compared and redone.
+    srand(launchOptions.offline() ? 1u : unsigned(time(nullptr)));
     loadingScreen().chooseMessage(rand() % kLoadingMessageCount);
     acquireLoadingFonts();
 

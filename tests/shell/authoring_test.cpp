@@ -72,6 +72,17 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
+// The log without the head's two lines on a machine without a microphone.
+std::string logWithoutMicrophoneWarnings(const std::string& log) {
+    std::istringstream lines(log);
+    std::string kept;
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("WAVI: warning - no sound input (", 0) != 0 &&
+            line != "GLED: warning - max: no sound input, the mouth stays shut")
+            kept += line + '\n';
+    return kept;
+}
+
 TEST(AuthoringGuide, everyScriptExampleChecksAndPlays) {
     std::vector<Example> examples = scriptExamples(fs::path(LUX_SOURCE_DIR) / "docs/AUTHORING.md");
     ASSERT_GE(examples.size(), 25u); // one for each effect class at least
@@ -87,7 +98,7 @@ TEST(AuthoringGuide, everyScriptExampleChecksAndPlays) {
                       " --fps 4 --to 2"),
                   0)
             << readFile("err.txt");
-        std::string log = lowerCase(readFile("luxdebug.txt"));
+        std::string log = lowerCase(logWithoutMicrophoneWarnings(readFile("luxdebug.txt")));
         for (const char* bad : {"warning", "error", "efct: "})
             EXPECT_EQ(log.find(bad), std::string::npos) << bad << " in\n" << log;
         EXPECT_TRUE(fs::exists("render/frame000000.png"));

@@ -33,10 +33,9 @@ const char* const kClasses[] = {
     "imagescroller", "max",         "tmxcontrol", "image",      "crashzoom",
     "rain",          "vexwriter",   "matrix",     "plasma1",    "lofi"};
 
-// Moments (seconds) of the golden frames: sections drawn by the two- and screen effects only,
-// so that the frames stay put while the scene effects change.
-const double kMoments[] = {2.0,   6.0,   11.25, 15.75, 20.25, 24.75,
-                           47.25, 51.75, 56.25, 60.75, 85.5,  130.5};
+// Moments (seconds) of the golden frames: two in most orders, one in each scene section.
+const double kMoments[] = {2.0,   6.0,   11.25, 15.75, 20.25, 24.75, 34.5,  40.5,  47.25,
+                           51.75, 56.25, 60.75, 67.5,  76.5,  85.5,  103.5, 121.5, 130.5};
 
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
