@@ -45,5 +45,5 @@ for example in "$work"/*.example; do
   picture "$production" "$seconds" "docs/images/$name.png"
   echo "docs/images/$name.png"
 done
-picture "$build/demo" 51.75 docs/images/default-production.png 480x360
+picture "$build/demo" 40.5 docs/images/default-production.png 480x360
 echo docs/images/default-production.png

@@ -426,14 +426,25 @@ std::string orbit() {
     g.add(g.cameras, "{\"type\":\"perspective\",\"perspective\":{\"yfov\":0.8,\"aspectRatio\":"
                      "1.3333,\"znear\":0.1,\"zfar\":200}}");
     int camera = node(g, "camera", "\"camera\":0,\"translation\":[0,3,12]", true);
-    std::vector<float> times, path;
-    for (int k = 0; k <= 8; ++k) {
-        double s = k * 2 * kPi / 8;
-        times.push_back(float(k));
-        const float p[3] = {float(9 * sin(s)), float(3 + 2 * sin(s * 2)), float(12 * cos(s))};
-        path.insert(path.end(), p, p + 3);
+    // The camera swings round the pillar and in and out, turned at every key to look at the
+    // pillar's middle (a glTF camera looks down its -z).
+    std::vector<float> times, path, turns;
+    for (int k = 0; k <= 16; ++k) {
+        double s = k * 2 * kPi / 16;
+        times.push_back(float(k * 0.5));
+        const double p[3] = {9 * sin(s), 3 + 2 * sin(s * 2), 12 * cos(s)};
+        double yaw = atan2(p[0], p[2]), pitch = -atan2(p[1], std::hypot(p[0], p[2]));
+        const double qy[4] = {0, sin(yaw / 2), 0, cos(yaw / 2)};
+        const double qx[4] = {sin(pitch / 2), 0, 0, cos(pitch / 2)};
+        // qy * qx: first pitched about x, then turned about y.
+        const double q[4] = {qy[3] * qx[0], qy[1] * qx[3], -qy[1] * qx[0], qy[3] * qx[3]};
+        for (int i = 0; i < 3; ++i)
+            path.push_back(float(p[i]));
+        for (double v : q)
+            turns.push_back(float(v));
     }
     animate(g, camera, "translation", times, path, 3);
+    animate(g, camera, "rotation", times, turns, 4);
 
     g.add(g.lights, "{\"type\":\"point\",\"color\":[1,0.95,0.85],\"intensity\":1}");
     node(g, "lamp",
