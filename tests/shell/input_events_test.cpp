@@ -1,59 +1,24 @@
 // Key events pushed into the event queue of the running player: the skip keys move the
 // music by one order and Escape ends the production through the normal exit.
-#include "platform/log.h"
 #include "shell/options.h"
-#include "shell/startup.h"
+#include "tests/shell/player_child.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace playerchild;
 using namespace std::chrono_literals;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Waits until the log holds `text` after position `from`; returns where it ends, or npos.
-size_t waitForLog(const fs::path& log, const std::string& text, size_t from = 0) {
-    for (int i = 0; i < 10000; ++i) {
-        size_t at = readFile(log).find(text, from);
-        if (at != std::string::npos) return at + text.size();
-        std::this_thread::sleep_for(2ms);
-    }
-    return std::string::npos;
-}
-
-void pushKey(SDL_Scancode scancode, bool down) {
-    SDL_Event event = {};
-    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-    event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-    event.key.keysym.scancode = scancode;
-    event.key.keysym.sym = SDL_GetKeyFromScancode(scancode);
-    SDL_PushEvent(&event);
-}
-
-void tapKey(SDL_Scancode scancode) {
-    pushKey(scancode, true);
-    std::this_thread::sleep_for(50ms);
-    pushKey(scancode, false);
-}
 
 // The viewer's hand: Space once the music runs, right Alt after that skip, then Escape.
 void pressSkipKeysThenEscape(fs::path log) {
@@ -73,37 +38,6 @@ void closeWhileLoading(fs::path log) {
     SDL_Event quit = {};
     quit.type = SDL_QUIT;
     SDL_PushEvent(&quit);
-}
-
-// Runs the player in a child process with the viewer's thread beside it; returns its status.
-int playWith(const fs::path& folder, void (*viewer)(fs::path)) {
-    fs::path log = fs::absolute("luxdebug.txt");
-    pid_t child = fork();
-    if (child == 0) {
-        logSetFile(log.c_str());
-        setErrorDialogEnabled(false);
-        std::thread(viewer, log).detach();
-        if (chdir(folder.c_str()) != 0) _exit(3);
-        const char* argv[] = {"lux32", "--no-dialog", "--windowed", "160x120"};
-        if (parseLaunchOptions(4, const_cast<char**>(argv), &launchOptions) != 0) _exit(3);
-        luxMain(launchOptions);
-        _exit(4);
-    }
-    int status = 0;
-    for (int i = 0; i < 1200; ++i) {
-        if (waitpid(child, &status, WNOHANG) == child)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::this_thread::sleep_for(50ms);
-    }
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    return -2;
-}
-
-unsigned hexAfter(const std::string& log, const std::string& text) {
-    size_t at = log.find(text);
-    return at == std::string::npos ? 0xffffffffu
-                                   : unsigned(stoul(log.substr(at + text.size()), nullptr, 16));
 }
 
 void writeProduction() {

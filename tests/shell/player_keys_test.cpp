@@ -1,8 +1,7 @@
 // The player's own keys, pressed as SDL key events into the running player: F12 saves the
 // frame beside the log, F1 shows the overlay on it, F2 holds the music and the timeline.
-#include "platform/log.h"
 #include "shell/options.h"
-#include "shell/startup.h"
+#include "tests/shell/player_child.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -11,48 +10,18 @@
 #include <stb/stb_image.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace playerchild;
 using namespace std::chrono_literals;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-size_t waitForLog(const fs::path& log, const std::string& text, size_t from = 0) {
-    for (int i = 0; i < 10000; ++i) {
-        size_t at = readFile(log).find(text, from);
-        if (at != std::string::npos) return at + text.size();
-        std::this_thread::sleep_for(2ms);
-    }
-    return std::string::npos;
-}
-
-void tapKey(SDL_Scancode scancode) {
-    for (bool down : {true, false}) {
-        SDL_Event event = {};
-        event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-        event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-        event.key.keysym.scancode = scancode;
-        event.key.keysym.sym = SDL_GetKeyFromScancode(scancode);
-        SDL_PushEvent(&event);
-        std::this_thread::sleep_for(50ms);
-    }
-}
 
 // A screenshot, F1 and another one, F2 for 0.6 s, then Escape.
 void pressPlayerKeys(fs::path log) {
@@ -75,30 +44,6 @@ void pressPlayerKeys(fs::path log) {
     escape.key.state = SDL_PRESSED;
     escape.key.keysym.scancode = SDL_SCANCODE_ESCAPE;
     SDL_PushEvent(&escape);
-}
-
-int playWithKeys(const fs::path& folder) {
-    fs::path log = fs::absolute("luxdebug.txt");
-    pid_t child = fork();
-    if (child == 0) {
-        logSetFile(log.c_str());
-        setErrorDialogEnabled(false);
-        std::thread(pressPlayerKeys, log).detach();
-        if (chdir(folder.c_str()) != 0) _exit(3);
-        const char* argv[] = {"lux32", "--no-dialog", "--windowed", "320x240"};
-        if (parseLaunchOptions(4, const_cast<char**>(argv), &launchOptions) != 0) _exit(3);
-        luxMain(launchOptions);
-        _exit(4);
-    }
-    int status = 0;
-    for (int i = 0; i < 1200; ++i) {
-        if (waitpid(child, &status, WNOHANG) == child)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::this_thread::sleep_for(50ms);
-    }
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    return -2;
 }
 
 // The paths the log names after "MAIN: screenshot saved as '", in order.
@@ -128,12 +73,6 @@ int brightPixelsTopLeft(const std::string& path) {
     return bright;
 }
 
-unsigned hexAfter(const std::string& log, const std::string& text) {
-    size_t at = log.find(text);
-    return at == std::string::npos ? 0xffffffffu
-                                   : unsigned(stoul(log.substr(at + text.size()), nullptr, 16));
-}
-
 TEST(PlayerKeys, screenshotsOverlayAndPause) {
     fs::create_directories("prod");
     std::ofstream("prod/script") << "set tune to \"dali.xm\"\neffect bg is clear\n"
@@ -143,7 +82,7 @@ TEST(PlayerKeys, screenshotsOverlayAndPause) {
                   fs::copy_options::overwrite_existing);
     for (const auto& entry : fs::directory_iterator("."))
         if (entry.path().filename().string().rfind("screenshot-", 0) == 0) fs::remove(entry);
-    ASSERT_EQ(playWithKeys("prod"), 0) << readFile("luxdebug.txt");
+    ASSERT_EQ(playWith("prod", pressPlayerKeys, "320x240"), 0) << readFile("luxdebug.txt");
     std::string log = readFile("luxdebug.txt");
 
     // Beside the log, numbered; the first without the overlay, the second with it.

@@ -1,26 +1,23 @@
 // The seek keys on the running player (key events pushed into its SDL event queue), and the
 // forms --start-at accepts.
-#include "platform/log.h"
 #include "shell/options.h"
 #include "shell/seek.h"
-#include "shell/startup.h"
+#include "tests/shell/player_child.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace playerchild;
 using namespace std::chrono_literals;
 
 TEST(StartPosition, secondsSongPositionsAndPackedPositionsAreRead) {
@@ -40,34 +37,6 @@ TEST(StartPosition, secondsSongPositionsAndPackedPositionsAreRead) {
         EXPECT_FALSE(parseStartPosition(bad, &p)) << bad;
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-size_t waitForLog(const fs::path& log, const std::string& text, size_t from = 0) {
-    for (int i = 0; i < 5000; ++i) {
-        size_t at = readFile(log).find(text, from);
-        if (at != std::string::npos) return at + text.size();
-        std::this_thread::sleep_for(2ms);
-    }
-    return std::string::npos;
-}
-
-void tapKey(SDL_Scancode scancode) {
-    for (bool down : {true, false}) {
-        SDL_Event event = {};
-        event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-        event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-        event.key.keysym.scancode = scancode;
-        event.key.keysym.sym = SDL_GetKeyFromScancode(scancode);
-        SDL_PushEvent(&event);
-        std::this_thread::sleep_for(50ms);
-    }
-}
-
 // Page Down early in order 0, Page Up once order 1 has played a little, then Escape.
 void seekForwardThenBack(fs::path log) {
     size_t at = waitForLog(log, "MAIN: start mainloop\n");
@@ -80,30 +49,6 @@ void seekForwardThenBack(fs::path log) {
     escape.key.state = SDL_PRESSED;
     escape.key.keysym.scancode = SDL_SCANCODE_ESCAPE;
     SDL_PushEvent(&escape);
-}
-
-int playWith(const fs::path& folder, void (*viewer)(fs::path)) {
-    fs::path log = fs::absolute("luxdebug.txt");
-    pid_t child = fork();
-    if (child == 0) {
-        logSetFile(log.c_str());
-        setErrorDialogEnabled(false);
-        std::thread(viewer, log).detach();
-        if (chdir(folder.c_str()) != 0) _exit(3);
-        const char* argv[] = {"lux32", "--no-dialog", "--windowed", "160x120"};
-        if (parseLaunchOptions(4, const_cast<char**>(argv), &launchOptions) != 0) _exit(3);
-        luxMain(launchOptions);
-        _exit(4);
-    }
-    int status = 0;
-    for (int i = 0; i < 600; ++i) {
-        if (waitpid(child, &status, WNOHANG) == child)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::this_thread::sleep_for(50ms);
-    }
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    return -2;
 }
 
 // Out-of-range block counts make the effect log every value it is given, so the log shows
