@@ -128,6 +128,7 @@ TEST_F(Registry, classInfoNamesTheMostDerivedClassWithANewObjectPerCall) {
         nkObject* self = nullptr;
         EXPECT_EQ(info->describeSelf(kClassInfoId, &self), 0);
         EXPECT_STREQ(static_cast<nkClassInfo*>(self)->getClassName(), "nkClassInfo");
+        self->release();
         EXPECT_EQ(info->describeSelf(kObjectId, &self), 2);
         first->release();
         second->release();
