@@ -48,14 +48,14 @@ TEST(FontRendering, CellHeightIsTheSizeAndUnderlineSitsBelowTheBaseline) {
     ASSERT_TRUE(renderFont("Arial", 24, false, false, true, &font));
     EXPECT_EQ(font.lineHeight, 24);
     EXPECT_FLOAT_EQ(font.scale, 1.0f);
-    EXPECT_EQ(font.glyphs[' '].height, 0.0f); // codes up to 32 have no cell
-    EXPECT_GT(advance(font, ' '), 0.0f);      // but keep their widths
+    EXPECT_EQ(font.glyphs[uint8_t(' ')].height, 0.0f); // codes up to 32 have no cell
+    EXPECT_GT(advance(font, ' '), 0.0f);               // but keep their widths
     float baseline = 24 * kAscender / (kAscender + kDescender);
     EXPECT_GT(font.underlineOffset, baseline);
     EXPECT_LT(font.underlineOffset, 24.0f);
     EXPECT_GE(font.underlineThickness, 0.25f);
     // "A" is about two thirds of the cell's ascent wide in this face; its cell is on the surface.
-    const Glyph& a = font.glyphs['A'];
+    const Glyph& a = font.glyphs[uint8_t('A')];
     EXPECT_GT(a.b, 10.0f);
     EXPECT_LT(a.x + a.b, float(font.surfaceWidth));
     EXPECT_LE(a.y + 24, font.surfaceHeight);
@@ -197,8 +197,8 @@ TEST_F(FontTest, FontFilesLoadThroughTheFileLookup) {
     ASSERT_NE(font, nullptr);
     EXPECT_EQ(font->lineHeight, 18);
     float u = 0, v = 0;
-    font->texture->mapPixel(font->glyphs['A'].x, font->glyphs['A'].y, &u, &v);
-    EXPECT_FLOAT_EQ(font->glyphs['A'].u, u);
+    font->texture->mapPixel(font->glyphs[uint8_t('A')].x, font->glyphs[uint8_t('A')].y, &u, &v);
+    EXPECT_FLOAT_EQ(font->glyphs[uint8_t('A')].u, u);
     releaseFont(font);
     FileStream bad;
     ASSERT_EQ(bad.open("bad.fn2", kFileWrite | kFileCreateAlways), 1);

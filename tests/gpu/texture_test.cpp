@@ -35,7 +35,7 @@ struct TextureTest : GpuFixture {
     }
 };
 
-constexpr uint32_t R = 0xFFFF0000, G = 0xFF00FF00, B = 0xFF0000FF, K = 0xFF000000;
+constexpr uint32_t R = 0xFFFF0000, G = 0xFF00FF00, B = 0xFF0000FF;
 
 } // namespace
 
