@@ -199,3 +199,14 @@ int mouseButtons() {
     std::lock_guard<std::mutex> guard(inputLock);
     return state.buttons;
 }
+
+SceneInput inputTableSceneHooks() {
+    SceneInput hooks;
+    hooks.isKeyDown = isKeyDown;
+    hooks.wasKeyPressed = wasKeyPressed;
+    hooks.mouseButtons = mouseButtons;
+    hooks.readMouseMotion = readMouseMotion;
+    hooks.captureMouse = captureMouse;
+    hooks.releaseMouse = releaseMouse;
+    return hooks;
+}

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "platform/window.h"
+#include "scene/scene.h"
 
 enum KeyCode : int {
     kKeyEscape = 1,
@@ -51,3 +52,7 @@ void captureMouse();
 void releaseMouse();
 void readMouseMotion(int& dx, int& dy, int& dz);
 int mouseButtons(); // bit 0 left, bit 1 right, bit 2 middle
+
+// The scene engine's steered cameras read these tables through hooks (the scene library lies
+// below the shell); the clock hook stays unset (the music clock).
+SceneInput inputTableSceneHooks();

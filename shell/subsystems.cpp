@@ -68,14 +68,7 @@ void loadScript() {
 // input tables live in the shell, above the scene library).
 bool initObjectSystem() {
     initClassRegistry();
-    SceneInput hooks;
-    hooks.isKeyDown = isKeyDown;
-    hooks.wasKeyPressed = wasKeyPressed;
-    hooks.mouseButtons = mouseButtons;
-    hooks.readMouseMotion = readMouseMotion;
-    hooks.captureMouse = captureMouse;
-    hooks.releaseMouse = releaseMouse;
-    setSceneInput(hooks);
+    setSceneInput(inputTableSceneHooks());
     return true;
 }
 

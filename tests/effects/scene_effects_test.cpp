@@ -334,14 +334,7 @@ WindowEvent keyEvent(WindowEvent::Type type, int code) {
 
 TEST_F(SceneEffects, quakeCameraFliesWhereKeysAndMouseSteerIt) {
     initInput();
-    SceneInput hooks;
-    hooks.isKeyDown = isKeyDown;
-    hooks.wasKeyPressed = wasKeyPressed;
-    hooks.mouseButtons = mouseButtons;
-    hooks.readMouseMotion = readMouseMotion;
-    hooks.captureMouse = captureMouse;
-    hooks.releaseMouse = releaseMouse;
-    setSceneInput(hooks);
+    setSceneInput(inputTableSceneHooks());
 
     Effect* effect = gled("quake");
     effect->set("speed", "0"); // the inner box stays inside the outer one

@@ -198,13 +198,7 @@ TEST_F(SceneEffects, headsLackingPiecesAndMissingFilesRenderWithWarnings) {
 // the capture, the left button takes the mouse, its motion orbits the eye about the target.
 TEST_F(SceneEffects, orbitCameraTurnsByTheMouseMotionOfTheInputTables) {
     ASSERT_TRUE(initInput());
-    SceneInput hooks;
-    hooks.isKeyDown = isKeyDown;
-    hooks.wasKeyPressed = wasKeyPressed;
-    hooks.mouseButtons = mouseButtons;
-    hooks.readMouseMotion = readMouseMotion;
-    hooks.captureMouse = captureMouse;
-    hooks.releaseMouse = releaseMouse;
+    SceneInput hooks = inputTableSceneHooks();
     hooks.clock = [] { return int32_t(0); };
     setSceneInput(hooks);
     MaxEffect head;

@@ -1,6 +1,7 @@
 // Every ```script example of docs/AUTHORING.md is a whole production: each is checked with
 // `lux32 --check` and played for two seconds offline, beside the default production's built
 // files (the tune, the fonts, the pictures and the scenes the examples name).
+#include "tests/shell/player_process.h"
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -15,18 +16,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace playerprocess;
 
 struct Example {
     int line = 0; // of the opening fence in the guide
     std::string text;
 };
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::vector<Example> scriptExamples(const fs::path& guide) {
     std::vector<Example> examples;
@@ -59,13 +54,6 @@ void makeProduction(const fs::path& folder, const std::string& script) {
     std::ofstream(folder / "script") << script;
 }
 
-int run(const std::string& arguments) {
-    std::string command =
-        std::string(LUX_BINARY_DIR) + "/lux32 " + arguments + " >out.txt 2>err.txt";
-    int status = system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 std::string lowerCase(std::string text) {
     for (char& c : text)
         c = char(tolower(static_cast<unsigned char>(c)));
@@ -89,13 +77,13 @@ TEST(AuthoringGuide, everyScriptExampleChecksAndPlays) {
     for (const Example& example : examples) {
         SCOPED_TRACE("docs/AUTHORING.md line " + std::to_string(example.line));
         makeProduction("example", example.text);
-        ASSERT_EQ(run("-C example --check"), 0) << readFile("err.txt");
+        ASSERT_EQ(runPlayer("-C example --check"), 0) << readFile("err.txt");
         std::string out = readFile("out.txt");
         EXPECT_EQ(out.find("NOT FOUND"), std::string::npos) << out;
 
         fs::remove_all("render");
-        ASSERT_EQ(run("-C example --windowed 80x60 --render " + fs::absolute("render").string() +
-                      " --fps 4 --to 2"),
+        ASSERT_EQ(runPlayer("-C example --windowed 80x60 --render " +
+                            fs::absolute("render").string() + " --fps 4 --to 2"),
                   0)
             << readFile("err.txt");
         std::string log = lowerCase(logWithoutMicrophoneWarnings(readFile("luxdebug.txt")));

@@ -2,6 +2,7 @@
 // 160 x 120 and 4 frames a second: a clean log, every effect class drawn, the audio exactly as
 // long as the production, and a dozen frames against their reviewed pictures in
 // tests/golden/demo (written instead with LUX_UPDATE_GOLDEN=1, scripts/update-golden.sh).
+#include "tests/shell/player_process.h"
 #include <gtest/gtest.h>
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -21,6 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace playerprocess;
 
 constexpr int kFps = 4;
 constexpr int kTolerance = 3; // per colour channel
@@ -36,13 +38,6 @@ const char* const kClasses[] = {
 // Moments (seconds) of the golden frames: two in most orders, one in each scene section.
 const double kMoments[] = {2.0,   6.0,   11.25, 15.75, 20.25, 24.75, 34.5,  40.5,  47.25,
                            51.75, 56.25, 60.75, 67.5,  76.5,  85.5,  103.5, 121.5, 130.5};
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 bool updating() {
     const char* flag = getenv("LUX_UPDATE_GOLDEN");

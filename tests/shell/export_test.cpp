@@ -1,6 +1,7 @@
 // The offline exports of the real player program: a video file that ffprobe reads back, the
 // messages when ffmpeg or the file is not there, a video cut short, the benchmark's figures,
 // and the warm-up that leaves playback nothing to compile or create.
+#include "tests/shell/player_process.h"
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -16,13 +17,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using namespace playerprocess;
 
 // Runs the command (stdout to out.txt, stderr to err.txt); returns its exit status.
 int run(const std::string& command) {

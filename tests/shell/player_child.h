@@ -5,6 +5,7 @@
 #include "platform/log.h"
 #include "shell/options.h"
 #include "shell/startup.h"
+#include "tests/shell/player_process.h"
 
 #include <SDL.h>
 
@@ -21,13 +22,7 @@
 namespace playerchild {
 
 namespace fs = std::filesystem;
-
-inline std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using playerprocess::readFile;
 
 // Waits (up to 20 s) until the log holds `text` after position `from`; returns where it
 // ends, or npos.

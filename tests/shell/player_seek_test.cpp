@@ -1,6 +1,7 @@
 // Runs the real player program offline with --start-at and compares its frames with those of
 // a render from the start; bad start positions end the program with a message. A render with
 // --watch picks up edits of its script.
+#include "tests/shell/player_process.h"
 #include <gtest/gtest.h>
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -23,20 +24,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-int runPlayer(const std::string& arguments) {
-    std::string command =
-        std::string(LUX_BINARY_DIR) + "/lux32 " + arguments + " >out.txt 2>err.txt";
-    int status = system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using namespace playerprocess;
 
 std::string frameName(const std::string& folder, int frame) {
     char name[32];

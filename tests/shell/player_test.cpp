@@ -1,5 +1,6 @@
 // Runs the real player program headless, as a viewer or a script would, and reads what it
 // leaves behind: the log, the exit status, the offline audio.
+#include "tests/shell/player_process.h"
 #include <gtest/gtest.h>
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -18,21 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Runs lux32 with the arguments in the current folder; returns its exit status.
-int runPlayer(const std::string& arguments) {
-    std::string command =
-        std::string(LUX_BINARY_DIR) + "/lux32 " + arguments + " >out.txt 2>err.txt";
-    int status = system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using namespace playerprocess;
 
 void writeProduction(const fs::path& folder, const std::string& script) {
     fs::create_directories(folder);
