@@ -19,8 +19,9 @@ struct ResourceRecord {
     uint32_t kind = 0;
     int32_t keepByDriver = 0;
     bool saved = false;
-    std::vector<uint8_t> savedData; // buffer contents (readable buffers only)
-    D3DSURFACE_DESC savedSurface;   // surfaces and level 0 of textures
+    std::vector<uint8_t> savedData;                  // buffer contents (readable buffers only)
+    std::vector<std::vector<uint8_t>> savedPictures; // texture levels, face * levels + level
+    D3DSURFACE_DESC savedSurface;                    // surfaces and level 0 of textures
     D3DVERTEXBUFFER_DESC savedVertexBuffer;
     D3DINDEXBUFFER_DESC savedIndexBuffer;
     uint32_t savedLevels = 0;
@@ -34,6 +35,10 @@ struct ResourceManager {
     std::unordered_map<uint32_t, ResourceRecord*> byId;
     uint32_t nextId = 1;
     int32_t state = 0; // 0 normal, 1 saved, 2 killed
+    // The back buffer's picture: effects that draw over the last frame without clearing it
+    // (motion blur) need it after a reset as much as their targets.
+    std::vector<uint8_t> backBuffer;
+    D3DSURFACE_DESC backBufferDesc{};
 };
 
 ResourceManager* manager = nullptr;
@@ -73,6 +78,8 @@ void releaseObjects(ResourceRecord* record) {
 void freeSaved(ResourceRecord* record) {
     record->savedData.clear();
     record->savedData.shrink_to_fit();
+    record->savedPictures.clear();
+    record->savedPictures.shrink_to_fit();
     record->saved = false;
 }
 
@@ -82,6 +89,51 @@ void copyBufferContents(GpuBuffer* buffer, uint32_t size, std::vector<uint8_t>* 
     if (FAILED(buffer->Lock(0, size, &data, D3DLOCK_READONLY)) || !data) return;
     out->assign(data, data + size);
     buffer->Unlock();
+}
+
+// A level's surface of a texture or cube texture; released by the caller.
+GpuSurface* levelSurface(GpuBaseTexture* texture, uint32_t kind, uint32_t face, uint32_t level) {
+    GpuSurface* surface = nullptr;
+    HRESULT got = kind == kResourceCubeTexture
+                      ? static_cast<GpuCubeTexture*>(texture)->GetCubeMapSurface(
+                            D3DCUBEMAP_FACES(face), level, &surface)
+                      : static_cast<GpuTexture*>(texture)->GetSurfaceLevel(level, &surface);
+    return SUCCEEDED(got) ? surface : nullptr;
+}
+
+uint32_t faceCount(const ResourceRecord* record) {
+    return record->kind == kResourceCubeTexture ? 6 : 1;
+}
+
+// Copies (or, with `write`, refills) every level of a texture; false when one fails.
+bool transferPictures(GpuBaseTexture* texture, ResourceRecord* record, bool write) {
+    GpuDevice* device = dxDevice();
+    if (!device) return false;
+    record->savedPictures.resize(size_t(faceCount(record)) * record->savedLevels);
+    for (uint32_t f = 0; f < faceCount(record); ++f)
+        for (uint32_t l = 0; l < record->savedLevels; ++l) {
+            GpuSurface* surface = levelSurface(texture, record->kind, f, l);
+            std::vector<uint8_t>& picture = record->savedPictures[f * record->savedLevels + l];
+            HRESULT done = !surface ? D3DERR_INVALIDCALL
+                           : write  ? device->WriteSurfaceData(surface, picture)
+                                    : device->ReadSurfaceData(surface, &picture);
+            if (surface) surface->Release();
+            if (FAILED(done)) return false;
+        }
+    return true;
+}
+
+// Default-pool textures come back empty from a reset. A render target that an effect feeds
+// back into itself (a blur's trail) would start over, so every level is copied out while the
+// device can still be read; a texture that cannot be read comes back empty.
+void copyTextureContents(GpuBaseTexture* texture, ResourceRecord* record) {
+    if (!transferPictures(texture, record, false)) record->savedPictures.clear();
+}
+
+void refillTexture(GpuBaseTexture* texture, ResourceRecord* record) {
+    if (record->savedPictures.empty()) return;
+    if (!transferPictures(texture, record, true))
+        logf("RESM: texture #%08x contents not restored\n", record->id);
 }
 
 void saveRecord(ResourceRecord* record) {
@@ -94,6 +146,7 @@ void saveRecord(ResourceRecord* record) {
         auto* texture = static_cast<GpuBaseTexture*>(record->resource);
         record->savedLevels = texture->GetLevelCount();
         texture->GetLevelDesc(0, &record->savedSurface);
+        copyTextureContents(texture, record);
         break;
     }
     case kResourceVertexBuffer: {
@@ -146,12 +199,16 @@ void restoreTexture(GpuDevice* device, ResourceRecord* record) {
         if (FAILED(device->CreateTexture(d.Width, d.Height, record->savedLevels, d.Usage, d.Format,
                                          d.Pool, &texture)))
             logf("RESM: texture #%08x recreation failed\n", record->id);
+        else
+            refillTexture(texture, record);
         record->resource = texture;
     } else {
         GpuCubeTexture* cube = nullptr;
         if (FAILED(device->CreateCubeTexture(d.Width, record->savedLevels, d.Usage, d.Format,
                                              d.Pool, &cube)))
             logf("RESM: cubemap #%08x recreation failed\n", record->id);
+        else
+            refillTexture(cube, record);
         record->resource = cube;
     }
 }
@@ -225,6 +282,33 @@ D3DPOOL poolOf(GpuResource* resource, bool* known) {
         *known = false;
         return D3DPOOL_DEFAULT;
     }
+}
+
+void saveBackBuffer(ResourceManager* m) {
+    m->backBuffer.clear();
+    GpuDevice* device = dxDevice();
+    GpuSurface* back = nullptr;
+    if (!device || FAILED(device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back))) return;
+    back->GetDesc(&m->backBufferDesc);
+    if (FAILED(device->ReadSurfaceData(back, &m->backBuffer))) m->backBuffer.clear();
+    back->Release();
+}
+
+// Refills the new back buffer when it has the old one's size and format.
+void restoreBackBuffer(ResourceManager* m) {
+    GpuDevice* device = dxDevice();
+    GpuSurface* back = nullptr;
+    if (m->backBuffer.empty() || !device ||
+        FAILED(device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back)))
+        return;
+    D3DSURFACE_DESC desc;
+    back->GetDesc(&desc);
+    if (desc.Width == m->backBufferDesc.Width && desc.Height == m->backBufferDesc.Height &&
+        desc.Format == m->backBufferDesc.Format)
+        device->WriteSurfaceData(back, m->backBuffer);
+    back->Release();
+    m->backBuffer.clear();
+    m->backBuffer.shrink_to_fit();
 }
 
 } // namespace
@@ -302,6 +386,7 @@ void saveResources() {
     logf("RESM: resource save\n");
     for (ResourceRecord* r = manager->head; r; r = r->next)
         if (!r->keepByDriver && !r->saved) saveRecord(r);
+    saveBackBuffer(manager);
     manager->state = 1;
 }
 
@@ -319,6 +404,7 @@ void restoreResources() {
     GpuDevice* device = dxDevice();
     for (ResourceRecord* r = manager->head; r; r = r->next)
         if (!r->keepByDriver && r->saved && device) restoreRecord(device, r);
+    restoreBackBuffer(manager);
     manager->state = 0;
 }
 

@@ -589,6 +589,61 @@ HRESULT GpuDevice::ReadSurface(GpuSurface* surface, std::vector<uint32_t>* pixel
     return result;
 }
 
+namespace {
+
+// The GL texture, its binding target and face target of a colour surface; false for depth
+// surfaces and formats without a pixel layout.
+bool colourTexture(GpuSurface* surface, GLuint* texture, GLenum* binding, GLenum* face) {
+    if (!surface || !gpuFormatInfo(surface->format)) return false;
+    if (surface->owner) {
+        *texture = surface->owner->glTexture;
+        *binding = surface->owner->glTarget;
+        *face = gpuFaceTarget(surface->owner, surface->face);
+    } else {
+        *texture = surface->glTexture;
+        *binding = *face = GL_TEXTURE_2D;
+    }
+    return *texture != 0;
+}
+
+size_t surfaceBytes(const GpuSurface* surface) {
+    return size_t(surface->width) * surface->height * gpuFormatBytes(surface->format);
+}
+
+} // namespace
+
+HRESULT GpuDevice::ReadSurfaceData(GpuSurface* surface, std::vector<uint8_t>* data) {
+    GLuint texture = 0;
+    GLenum binding = 0, face = 0;
+    if (!data || !colourTexture(surface, &texture, &binding, &face)) return D3DERR_INVALIDCALL;
+    if (state->lost) return D3DERR_DEVICELOST;
+    const GpuFormatInfo* info = gpuFormatInfo(surface->format);
+    data->assign(surfaceBytes(surface), 0);
+    GLCALL(glActiveTexture(GL_TEXTURE0 + kMaxTextureStages));
+    GLCALL(glBindTexture(binding, texture));
+    GLCALL(glPixelStorei(GL_PACK_ALIGNMENT, 1));
+    GLCALL(glGetTexImage(face, GLint(surface->level), info->glFormat, info->glType, data->data()));
+    return D3D_OK;
+}
+
+HRESULT GpuDevice::WriteSurfaceData(GpuSurface* surface, const std::vector<uint8_t>& data) {
+    GLuint texture = 0;
+    GLenum binding = 0, face = 0;
+    if (!colourTexture(surface, &texture, &binding, &face) || data.size() != surfaceBytes(surface))
+        return D3DERR_INVALIDCALL;
+    if (state->lost) return D3DERR_DEVICELOST;
+    const GpuFormatInfo* info = gpuFormatInfo(surface->format);
+    GLCALL(glActiveTexture(GL_TEXTURE0 + kMaxTextureStages));
+    GLCALL(glBindTexture(binding, texture));
+    GLCALL(glPixelStorei(GL_UNPACK_ALIGNMENT, 1));
+    GLCALL(glTexSubImage2D(face, GLint(surface->level), 0, 0, GLsizei(surface->width),
+                           GLsizei(surface->height), info->glFormat, info->glType, data.data()));
+    GpuBaseTexture* owner = surface->owner;
+    uint32_t index = owner ? surface->face * owner->levels + surface->level : 0;
+    if (owner && index < owner->shadow.size()) owner->shadow[index] = data;
+    return D3D_OK;
+}
+
 HRESULT GpuDevice::CapturePng(const char* path, bool now) {
     GpuDeviceState* s = state.get();
     if (!path || !*path) return D3DERR_INVALIDCALL;

@@ -324,6 +324,12 @@ class GpuDevice {
     void SimulateDeviceLoss(uint32_t lostTests = 1);
     // Reads a colour surface (back buffer or texture level) as 0xAARRGGBB, top row first.
     HRESULT ReadSurface(GpuSurface* surface, std::vector<uint32_t>* pixels);
+    // The pixels of a colour surface (back buffer or texture level, render targets included)
+    // in the layout LockRect gives, and back: what the resource manager uses to carry pictures
+    // across a reset (Direct3D 8 would copy them to system memory). Both refuse while the
+    // device is lost.
+    HRESULT ReadSurfaceData(GpuSurface* surface, std::vector<uint8_t>* data);
+    HRESULT WriteSurfaceData(GpuSurface* surface, const std::vector<uint8_t>& data);
     // Writes the back buffer, gamma applied, as a PNG file at the next Present (or now when
     // `now` is set).
     HRESULT CapturePng(const char* path, bool now);

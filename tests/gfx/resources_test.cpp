@@ -93,19 +93,32 @@ TEST_F(ResourceManagerTest, LostDevicePumpsMessagesAndResendsStatesAfterTheReset
     EXPECT_TRUE(sceneOpen());
 }
 
-TEST_F(ResourceManagerTest, TargetsAndTheirDepthBuffersComeBackAfterALoss) {
+uint32_t firstPixel(const char* target) {
+    GpuSurface* surface = renderTargetSurface(findRenderTarget(target));
+    if (!surface) return 0;
+    std::vector<uint32_t> pixels;
+    HRESULT read = dxDevice()->ReadSurface(surface, &pixels);
+    surface->Release();
+    return SUCCEEDED(read) ? pixels[0] & 0xFFFFFF : 0;
+}
+
+// A feedback effect reads last frame's picture from its target or draws over the last frame
+// on the screen: the loss must blank neither.
+TEST_F(ResourceManagerTest, TargetsKeepTheirPicturesAndDepthBuffersAcrossALoss) {
     createRenderTexture(32, 32, "glow", true);
-    saveResources();
-    loseAndRecover(device);
     selectRenderTarget("glow");
     clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x123456);
-    GpuSurface* surface = renderTargetSurface(findRenderTarget("glow"));
-    ASSERT_NE(surface, nullptr);
-    std::vector<uint32_t> pixels;
-    ASSERT_EQ(device->ReadSurface(surface, &pixels), D3D_OK);
-    EXPECT_EQ(pixels[0] & 0xFFFFFF, 0x123456u);
-    surface->Release();
+    selectRenderTarget("primary");
+    clear(D3DCLEAR_TARGET, 0x0000FF);
+    saveResources();
+    loseAndRecover(device);
+    EXPECT_EQ(firstPixel("glow"), 0x123456u);
+    EXPECT_EQ(firstPixel("primary"), 0x0000FFu);
+    selectRenderTarget("glow");
+    clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x654321);
+    EXPECT_EQ(firstPixel("glow"), 0x654321u);
     EXPECT_EQ(log().find("recreation failed"), std::string::npos);
+    EXPECT_EQ(log().find("not restored"), std::string::npos);
 }
 
 TEST_F(ResourceManagerTest, KillWithoutSaveAndRestoreWithoutKillChangeNothing) {
