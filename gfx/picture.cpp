@@ -6,6 +6,7 @@
 #include "gfx/texturepool.h"
 #include "platform/log.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <turbojpeg.h>
@@ -94,29 +95,81 @@ bool decodeJpeg(Stream* stream, int32_t start, int32_t length, Picture* picture)
     return ok;
 }
 
+// stb_image reads zeros past the end of a file; a read that finds nothing left marks the
+// picture as cut short.
+struct StbSource {
+    Stream* stream = nullptr;
+    bool ranDry = false;
+};
+
 int readCallback(void* user, char* data, int size) {
-    return static_cast<Stream*>(user)->read(data, size);
+    auto* source = static_cast<StbSource*>(user);
+    int got = source->stream->read(data, size);
+    if (got <= 0 && size > 0) source->ranDry = true;
+    return got;
 }
 
 void skipCallback(void* user, int n) {
-    static_cast<Stream*>(user)->seekRelative(n);
+    static_cast<StbSource*>(user)->stream->seekRelative(n);
 }
 
 int eofCallback(void* user) {
-    auto* stream = static_cast<Stream*>(user);
+    Stream* stream = static_cast<StbSource*>(user)->stream;
     return stream->tell() >= stream->size();
+}
+
+uint32_t littleEndian(const uint8_t* p, int bytes) {
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | p[i];
+    return value;
+}
+
+// The most pixels a file of `length` bytes can hold in its format, from its first bytes:
+// uncompressed TGA and BMP store every pixel, their run-length forms at most 128 pixels in
+// two bytes; PNG and GIF compress further.
+int64_t mostPixels(const uint8_t* head, int32_t length, int64_t width) {
+    if (head[0] == 0x89 || head[0] == 'G') return int64_t(length) * kMaxPixelsPerByte;
+    if (head[0] == 'B' && head[1] == 'M') {
+        // Headers of 40 bytes and more have their bit count at 28 and the compression at 30;
+        // the 12-byte OS/2 header has its bit count at 24 and no compression.
+        bool core = littleEndian(head + 14, 4) < 40;
+        uint32_t bits = littleEndian(head + (core ? 24 : 28), 2);
+        uint32_t compression = core ? 0 : littleEndian(head + 30, 4);
+        if (compression == 1 || compression == 2) return int64_t(length) * 64;
+        int64_t rowBytes = (width * std::max<uint32_t>(bits, 1) + 31) / 32 * 4;
+        return int64_t(length) / std::max<int64_t>(rowBytes, 1) * width + width;
+    }
+    uint32_t type = head[2], pixelBytes = std::max(1u, (uint32_t(head[16]) + 7) / 8);
+    if (type >= 9) return int64_t(length) / (1 + pixelBytes) * 128;
+    return int64_t(length) / pixelBytes;
 }
 
 bool decodeOther(Stream* stream, int32_t start, int32_t length, Picture* picture) {
     const stbi_io_callbacks callbacks{readCallback, skipCallback, eofCallback};
+    uint8_t head[34] = {};
+    stream->seek(start);
+    stream->read(head, int32_t(sizeof head));
+    StbSource source{stream};
     stream->seek(start);
     int width = 0, height = 0, channels = 0;
-    if (!stbi_info_from_callbacks(&callbacks, stream, &width, &height, &channels)) return false;
+    if (!stbi_info_from_callbacks(&callbacks, &source, &width, &height, &channels)) return false;
     if (!sizeAcceptable(width, height, length)) return false;
+    if (int64_t(width) * height > mostPixels(head, length, width)) {
+        logf("TXPL: warning: picture size %dx%d does not fit a file of %d bytes\n", width, height,
+             int(length));
+        return false;
+    }
+    source = StbSource{stream};
     stream->seek(start);
-    uint8_t* rgb = stbi_load_from_callbacks(&callbacks, stream, &width, &height, &channels, 3);
+    uint8_t* rgb = stbi_load_from_callbacks(&callbacks, &source, &width, &height, &channels, 3);
     if (!rgb) {
         logf("TXPL: warning: picture decoding failed: %s\n", stbi_failure_reason());
+        return false;
+    }
+    if (source.ranDry) {
+        logf("TXPL: warning: picture decoding failed: the file ends inside the picture\n");
+        free(rgb);
         return false;
     }
     for (int64_t i = 0, n = int64_t(width) * height; i < n; ++i) {

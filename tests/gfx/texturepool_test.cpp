@@ -385,4 +385,63 @@ TEST(PictureLoader, HeadersClaimingMorePixelsThanTheFileHoldsAreRefused) {
               std::string::npos);
 }
 
+// Small pictures built byte by byte: TGA uncompressed and run-length, BMP with 24 bits.
+std::vector<uint8_t> tgaPicture(bool runLength) {
+    std::vector<uint8_t> tga(18, 0);
+    tga[2] = runLength ? 10 : 2;
+    tga[12] = 4;  // 4 wide
+    tga[14] = 3;  // 3 high
+    tga[16] = 24; // bits per pixel
+    for (int row = 0; row < 3; ++row) {
+        if (runLength) tga.push_back(0x80 | 3); // one run of 4 pixels
+        for (int x = 0; x < (runLength ? 1 : 4); ++x)
+            tga.insert(tga.end(), {uint8_t(10 * x), uint8_t(20 * row), 200});
+    }
+    return tga;
+}
+
+std::vector<uint8_t> bmpPicture() {
+    std::vector<uint8_t> bmp(54, 0);
+    bmp[0] = 'B', bmp[1] = 'M';
+    bmp[10] = 54;             // pixel data offset
+    bmp[14] = 40;             // header size
+    bmp[18] = 5, bmp[22] = 2; // 5 x 2
+    bmp[26] = 1, bmp[28] = 24;
+    for (int row = 0; row < 2; ++row) {
+        for (int x = 0; x < 5; ++x)
+            bmp.insert(bmp.end(), {uint8_t(x), uint8_t(row), 7});
+        bmp.insert(bmp.end(), 1, 0); // rows padded to 16 bytes
+    }
+    bmp[2] = uint8_t(bmp.size());
+    return bmp;
+}
+
+// A file cut inside its pixels is refused, whether its header gives it away before decoding
+// or the decoder runs out of bytes, instead of coming back padded with black.
+TEST(PictureLoader, PicturesCutShortAreRefusedAndWholeOnesDecode) {
+    logSetFile("log.txt");
+    const std::vector<uint8_t> pictures[] = {tgaPicture(false), tgaPicture(true), bmpPicture()};
+    for (const std::vector<uint8_t>& whole : pictures) {
+        MemoryFile file(whole);
+        Picture picture;
+        ASSERT_TRUE(decodePicture(&file.stream, kTextureRgb, &picture));
+        EXPECT_EQ(picture.pixels[2], 200u - 193u * (whole[0] == 'B'));
+        freePicture(&picture);
+        for (size_t cut : {size_t(2), size_t(5)}) { // a BMP's last padding byte may be missing
+            std::vector<uint8_t> bytes(whole.begin(), whole.end() - long(cut));
+            MemoryFile shortFile(bytes);
+            EXPECT_FALSE(decodePicture(&shortFile.stream, kTextureRgb, &picture))
+                << whole.size() << " bytes cut by " << cut;
+        }
+    }
+    std::vector<uint8_t> tall = tgaPicture(false);
+    tall[15] = 1; // 259 rows in the pixels of 3
+    MemoryFile tallFile(tall);
+    Picture picture;
+    EXPECT_FALSE(decodePicture(&tallFile.stream, kTextureRgb, &picture));
+    std::string log = readText("log.txt");
+    EXPECT_NE(log.find("picture size 4x259 does not fit a file of 54 bytes"), std::string::npos);
+    EXPECT_NE(log.find("the file ends inside the picture"), std::string::npos);
+}
+
 } // namespace
