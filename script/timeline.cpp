@@ -183,6 +183,9 @@ void scrp::setPreviousTickTime(uint32_t time) {
 namespace {
 
 constexpr uint32_t kRehearsalRenderLimit = 4096; // bounds the loading time of huge scripts
+// The stand-ins draw into a corner of their viewport: programs and states are the same at
+// any size, and filling whole targets hundreds of times would be most of the loading time.
+constexpr int32_t kRehearsalSide = 8;
 
 // The music control effect draws nothing and drives the player's variables: a stand-in of
 // it would change the sound, so it takes no part.
@@ -241,20 +244,32 @@ struct Rehearsal {
         return text;
     }
 
+    bool wantsDrawing(const Action& action, uint32_t now) {
+        return seen.emplace(action.effect, action.viewport, signature(action.effect)).second ||
+               isSampleMoment(action, now);
+    }
+
     // An action is drawn at its start, middle and last moment whatever its values: what an
-    // effect draws also grows with its own time (particles, scrolling text).
+    // effect draws also grows with its own time (particles, scrolling text). Whenever one is
+    // drawn, every action running then is drawn in playback order, so that each finds the
+    // device states the one before it leaves in playback.
     void drawRunning(uint32_t now) {
+        std::vector<const Action*> running;
+        bool wanted = false;
         for (const Action& action : timeline.script->actions()) {
             if (before(now, action.start) || !before(now, action.end)) continue;
-            Effect* standIn = standIns[size_t(action.effect)];
-            if (!standIn || renders >= kRehearsalRenderLimit) continue;
-            bool fresh =
-                seen.emplace(action.effect, action.viewport, signature(action.effect)).second;
-            if (!fresh && !isSampleMoment(action, now)) continue;
-            const TimelineViewport& viewport = timeline.viewports[size_t(action.viewport)];
+            if (!standIns[size_t(action.effect)]) continue;
+            running.push_back(&action);
+            wanted = wantsDrawing(action, now) || wanted;
+        }
+        if (!wanted) return;
+        for (const Action* action : running) {
+            if (renders >= kRehearsalRenderLimit) return;
+            const TimelineViewport& viewport = timeline.viewports[size_t(action->viewport)];
             setRenderTarget(viewport.target, false);
-            setViewport(viewport.x, viewport.y, viewport.width, viewport.height);
-            standIn->render(now - action.start, 0);
+            setViewport(viewport.x, viewport.y, std::min(viewport.width, kRehearsalSide),
+                        std::min(viewport.height, kRehearsalSide));
+            standIns[size_t(action->effect)]->render(now - action->start, 0);
             ++renders;
         }
     }
