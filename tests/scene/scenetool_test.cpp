@@ -278,4 +278,10 @@ TEST_F(Tool, brokenGltfFilesAreRefusedNamingTheFile) {
     EXPECT_EQ(run("flat big.gltf x.scene", &out), 1);
     EXPECT_NE(out.find("big.gltf"), std::string::npos) << out;
     EXPECT_EQ(run("object missing.gltf x.gled", &out), 1);
+    // An animation whose last key time is not a number (found by fuzzing: the sampling read
+    // past the keys).
+    std::string nan = std::string(LUX_SOURCE_DIR) + "/tests/fuzz/corpus/gltf/nan-key-time";
+    EXPECT_EQ(run("flat " + nan + " x.scene", &out), 1);
+    EXPECT_NE(out.find("animation keys or values that are not finite numbers"), std::string::npos)
+        << out;
 }

@@ -218,6 +218,7 @@ void evaluate(const Channel& c, double t, double* out) {
     if (t <= c.times[0] || keys == 1) return (void)std::copy_n(value(0), w, out);
     if (t >= c.times[keys - 1]) return (void)std::copy_n(value(keys - 1), w, out);
     size_t k = size_t(std::upper_bound(c.times.begin(), c.times.end(), t) - c.times.begin()) - 1;
+    k = std::min(k, keys - 2); // t lies inside the keys: a later key always exists
     double dt = c.times[k + 1] - c.times[k];
     double u = dt > 0 ? (t - c.times[k]) / dt : 0;
     if (c.interpolation == "STEP") return (void)std::copy_n(value(k), w, out);
@@ -262,6 +263,10 @@ bool readChannels(const tinygltf::Model& gltf, std::map<int, std::vector<Channel
             int wanted = c.path == "rotation" ? 4 : 3;
             if (c.times.empty() || w != 1 || c.width != wanted || c.values.size() != need)
                 return fail("animation channel whose keys and values disagree");
+            auto finite = [](double v) { return std::isfinite(v); };
+            if (!std::all_of(c.times.begin(), c.times.end(), finite) ||
+                !std::all_of(c.values.begin(), c.values.end(), finite))
+                return fail("animation keys or values that are not finite numbers");
             if (!std::is_sorted(c.times.begin(), c.times.end()))
                 return fail("animation keys not in ascending time order");
             *duration = std::max(*duration, c.times.back());
