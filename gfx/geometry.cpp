@@ -185,6 +185,7 @@ struct SharedVertexBuffer {
     uint32_t fill = 0;     // dynamic: next free vertex
     bool dynamic = false;
     bool isPrivate = false; // a large dynamic request of its own
+    bool oneOff = false;    // made for a large static request: freed once empty
     RangeList ranges;
 };
 
@@ -194,6 +195,7 @@ struct SharedIndexBuffer {
     uint32_t fill = 0;
     bool dynamic = false;
     bool isPrivate = false;
+    bool oneOff = false;
     RangeList ranges;
 };
 
@@ -325,6 +327,7 @@ void GeometrySlice::create(uint32_t fvfCode, uint32_t vertexCount, bool isDynami
         }
     }
     shared = newVertexBuffer(fvf, key, std::max(kStaticSlots, count), false, false);
+    shared->oneOff = count >= kStaticSlots;
     offset = uint32_t(shared->ranges.take(count, shared->capacity));
 }
 
@@ -351,14 +354,15 @@ uint32_t GeometrySlice::use() {
     return offset;
 }
 
+// Large static requests never share a buffer made for another large one, so theirs goes once
+// nothing uses it: a production that loops would otherwise add one per loop.
 void GeometrySlice::release() {
     if (!shared) return;
-    if (shared->isPrivate) {
+    if (!dynamic) shared->ranges.give(offset, count);
+    if (shared->isPrivate || (shared->oneOff && shared->ranges.used.empty())) {
         shared->vb.destroy();
         dropShared(caches.vertexBuffers, shared);
         delete shared;
-    } else if (!dynamic) {
-        shared->ranges.give(offset, count);
     }
     shared = nullptr;
 }
@@ -393,6 +397,7 @@ void IndexSlice::create(uint32_t indexCount, bool isDynamic) {
         }
     }
     shared = newIndexBuffer(std::max(kStaticSlots, count), false, false);
+    shared->oneOff = count >= kStaticSlots;
     offset = uint32_t(shared->ranges.take(count, shared->capacity));
 }
 
@@ -421,12 +426,11 @@ uint32_t IndexSlice::use(uint32_t baseVertex) {
 
 void IndexSlice::release() {
     if (!shared) return;
-    if (shared->isPrivate) {
+    if (!dynamic) shared->ranges.give(offset, count);
+    if (shared->isPrivate || (shared->oneOff && shared->ranges.used.empty())) {
         shared->ib.destroy();
         dropShared(caches.indexBuffers, shared);
         delete shared;
-    } else if (!dynamic) {
-        shared->ranges.give(offset, count);
     }
     shared = nullptr;
 }

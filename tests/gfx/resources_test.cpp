@@ -180,6 +180,24 @@ TEST_F(GeometryTest, LargeRequestsGetBuffersOfTheirOwnSize) {
     int32_t buffers = sharedVertexBufferCount();
     dynamicLarge.release();
     EXPECT_EQ(sharedVertexBufferCount(), buffers - 1);
+    // A large static buffer goes when its last user does (small slices may share its rest),
+    // so that making and releasing one again and again does not pile buffers up.
+    GeometrySlice small;
+    small.create(kFvf, 10, false);
+    staticLarge.release();
+    EXPECT_EQ(sharedVertexBufferCount(), buffers - 1);
+    for (int i = 0; i < 3; ++i) {
+        GeometrySlice again;
+        again.create(kFvf, 20000, false);
+        EXPECT_EQ(sharedVertexBufferCount(), buffers);
+        again.release();
+    }
+    small.release();
+    IndexSlice indices;
+    indices.create(20000, false);
+    int32_t indexBuffers = sharedIndexBufferCount();
+    indices.release();
+    EXPECT_EQ(sharedIndexBufferCount(), indexBuffers - 1);
 }
 
 TEST_F(GeometryTest, StaticSlicesTakeTheFirstGapThatFits) {
