@@ -33,12 +33,6 @@ class Gled2Effect : public Effect {
 };
 
 void Gled2Effect::render(uint32_t, uint32_t) {
-    // A material without stages leaves the stages as they are: the picture that the effect
-    // before drew would else be laid over untextured meshes (sampled at one texel, mostly
-    // black). Materials with stages set their own.
-    bindTexture(0, nullptr);
-    setStageState(0, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    setStageState(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
     renderScene(view, scene);
 }
 

@@ -277,6 +277,14 @@ void gledMaterial::apply() const {
         setStageState(s, D3DTSS_MIPFILTER, mip);
         setStageState(s, D3DTSS_TEXTURETRANSFORMFLAGS, stage.transformFlags);
     }
+    // The stage after the material's last ends the cascade: whatever the effect drawn before
+    // left there (a picture, a blend op) would else be laid over this material.
+    uint32_t used = uint32_t(std::min<size_t>(stageCount, stages.size()));
+    if (used < blendStageCount()) {
+        bindTexture(used, nullptr);
+        setStageState(used, D3DTSS_COLOROP, D3DTOP_DISABLE);
+        setStageState(used, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+    }
 }
 
 void gledSubMesh::draw() {
