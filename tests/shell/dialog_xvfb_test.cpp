@@ -47,7 +47,7 @@ TEST(DialogsOnX, launchDialogAndGammaSelectorLookAsTheirGoldenImages) {
     NEED_XVFB(x);
     x.startPlayer("-C " + kDemo);
     std::string launch = x.waitForWindow("lux32 configuration", 30);
-    ASSERT_FALSE(launch.empty()) << readFile("player-err.txt");
+    ASSERT_FALSE(launch.empty()) << readFile("player-err.txt") << readFile("luxdebug.txt");
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // a few frames drawn
     expectLooksLike(x, launch, "launch.png");
 
@@ -71,7 +71,8 @@ TEST(DialogsOnX, playCommandLaunchesWithEnterPlaysAndEndsWithEscape) {
     xvfb::Session x;
     NEED_XVFB(x);
     x.startPlayer("-C " + kDemo); // what scripts/play.sh runs after building
-    ASSERT_FALSE(x.waitForWindow("lux32 configuration", 30).empty()) << readFile("player-err.txt");
+    ASSERT_FALSE(x.waitForWindow("lux32 configuration", 30).empty())
+        << readFile("player-err.txt") << readFile("luxdebug.txt");
     x.keys("Return");
     std::string log;
     for (int i = 0; i < 300 && log.find("MAIN: start mainloop\n") == std::string::npos; ++i) {

@@ -77,8 +77,12 @@ class Session {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    // Starts the player on the display with real (X11) video and dummy audio.
+    // Starts the player on the display with real (X11) video and dummy audio, once the server
+    // answers (a player that cannot reach it falls back to the headless driver and shows no
+    // dialog at all).
     void startPlayer(const std::string& arguments) {
+        for (int i = 0; i < 100 && run("xdotool getdisplaygeometry >/dev/null 2>&1") != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         player_ = fork();
         if (player_ == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
