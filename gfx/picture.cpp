@@ -145,11 +145,36 @@ int64_t mostPixels(const uint8_t* head, int32_t length, int64_t width) {
     return int64_t(length) / pixelBytes;
 }
 
+uint32_t bigEndian(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// Whether every chunk of a PNG, up to its end chunk, lies inside the file. stb_image sizes
+// its buffer for the compressed data by the chunk lengths before it reads them, so a few
+// damaged bytes could otherwise make it take gigabytes for a file of a kilobyte.
+bool pngChunksFit(Stream* stream, int32_t start, int32_t length) {
+    int64_t at = 8; // the signature
+    for (;;) {
+        uint8_t header[8];
+        if (at + 12 > length) return false;
+        stream->seek(int32_t(start + at));
+        if (stream->read(header, 8) != 8) return false;
+        int64_t chunkBytes = 12 + int64_t(bigEndian(header));
+        if (at + chunkBytes > length) return false;
+        if (std::memcmp(header + 4, "IEND", 4) == 0) return true;
+        at += chunkBytes;
+    }
+}
+
 bool decodeOther(Stream* stream, int32_t start, int32_t length, Picture* picture) {
     const stbi_io_callbacks callbacks{readCallback, skipCallback, eofCallback};
     uint8_t head[34] = {};
     stream->seek(start);
     stream->read(head, int32_t(sizeof head));
+    if (head[0] == 0x89 && !pngChunksFit(stream, start, length)) {
+        logf("TXPL: warning: picture decoding failed: the file ends inside the picture\n");
+        return false;
+    }
     StbSource source{stream};
     stream->seek(start);
     int width = 0, height = 0, channels = 0;

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+
 #include <filesystem>
 
 #include <cstdio>
@@ -416,16 +420,35 @@ std::vector<uint8_t> bmpPicture() {
     return bmp;
 }
 
+std::vector<uint8_t> pngPicture() {
+    const uint8_t rgb[4 * 3 * 3] = {50, 60, 70};
+    std::vector<uint8_t> png;
+    stbi_write_png_to_func(
+        [](void* context, void* data, int size) {
+            auto* out = static_cast<std::vector<uint8_t>*>(context);
+            out->insert(out->end(), static_cast<uint8_t*>(data),
+                        static_cast<uint8_t*>(data) + size);
+        },
+        &png, 4, 3, 3, rgb, 4 * 3);
+    return png;
+}
+
 // A file cut inside its pixels is refused, whether its header gives it away before decoding
-// or the decoder runs out of bytes, instead of coming back padded with black.
+// or the decoder runs out of bytes, instead of coming back padded with black. A PNG whose
+// chunks do not all fit its file is refused before decoding.
 TEST(PictureLoader, PicturesCutShortAreRefusedAndWholeOnesDecode) {
     logSetFile("log.txt");
-    const std::vector<uint8_t> pictures[] = {tgaPicture(false), tgaPicture(true), bmpPicture()};
-    for (const std::vector<uint8_t>& whole : pictures) {
+    struct Case {
+        std::vector<uint8_t> bytes;
+        uint8_t firstRed;
+    };
+    const Case pictures[] = {
+        {tgaPicture(false), 200}, {tgaPicture(true), 200}, {bmpPicture(), 7}, {pngPicture(), 50}};
+    for (const auto& [whole, firstRed] : pictures) {
         MemoryFile file(whole);
         Picture picture;
         ASSERT_TRUE(decodePicture(&file.stream, kTextureRgb, &picture));
-        EXPECT_EQ(picture.pixels[2], 200u - 193u * (whole[0] == 'B'));
+        EXPECT_EQ(picture.pixels[2], firstRed); // blue, green, red
         freePicture(&picture);
         for (size_t cut : {size_t(2), size_t(5)}) { // a BMP's last padding byte may be missing
             std::vector<uint8_t> bytes(whole.begin(), whole.end() - long(cut));
@@ -442,6 +465,14 @@ TEST(PictureLoader, PicturesCutShortAreRefusedAndWholeOnesDecode) {
     std::string log = readText("log.txt");
     EXPECT_NE(log.find("picture size 4x259 does not fit a file of 54 bytes"), std::string::npos);
     EXPECT_NE(log.find("the file ends inside the picture"), std::string::npos);
+
+    // A chunk length past the end: refused before the decoder sizes a buffer by it.
+    std::vector<uint8_t> longChunk = pngPicture();
+    longChunk[33] = 0x70; // the first chunk after the header: its length is now 1.9 GB
+    MemoryFile longChunkFile(longChunk);
+    logSetFile("log.txt");
+    EXPECT_FALSE(decodePicture(&longChunkFile.stream, kTextureRgb, &picture));
+    EXPECT_NE(readText("log.txt").find("the file ends inside the picture"), std::string::npos);
 }
 
 } // namespace
