@@ -527,11 +527,18 @@ bool captureFrame(const char* path, bool now) {
     return SUCCEEDED(deviceContext.device->CapturePng(path, now));
 }
 
-bool readFrameRgb(std::vector<uint8_t>* rgb, int32_t* width, int32_t* height) {
-    if (!deviceContext.device || !rgb || !width || !height) return false;
-    uint32_t w = 0, h = 0;
-    if (FAILED(deviceContext.device->ReadBackBufferRgb(rgb, &w, &h))) return false;
-    *width = int32_t(w);
-    *height = int32_t(h);
-    return true;
+bool readFramePixels(std::vector<uint32_t>* pixels, D3DGAMMARAMP* ramp, int32_t* width,
+                     int32_t* height) {
+    GpuDevice* device = deviceContext.device;
+    if (!device || !pixels || !ramp || !width || !height) return false;
+    GpuSurface* backBuffer = nullptr;
+    if (FAILED(device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer))) return false;
+    bool read = SUCCEEDED(device->ReadSurface(backBuffer, pixels));
+    D3DSURFACE_DESC description;
+    backBuffer->GetDesc(&description);
+    backBuffer->Release();
+    device->GetGammaRamp(ramp);
+    *width = int32_t(description.Width);
+    *height = int32_t(description.Height);
+    return read;
 }

@@ -112,8 +112,10 @@ void present(const RECT* destRect = nullptr, void* windowOverride = nullptr);
 void restoreLostDevice();
 // Writes "primary" as a PNG file when the next `present` shows it (or at once when `now`).
 bool captureFrame(const char* path, bool now = false);
-// "primary" as shown (gamma applied) in 8-bit RGB, top row first; false without a device.
-bool readFrameRgb(std::vector<uint8_t>* rgb, int32_t* width, int32_t* height);
+// "primary" as drawn (0xAARRGGBB, top row first) and the gamma ramp the window shows it
+// through; false without a device.
+bool readFramePixels(std::vector<uint32_t>* pixels, D3DGAMMARAMP* ramp, int32_t* width,
+                     int32_t* height);
 
 // ---- State cache: the setters only record the wanted value ----
 void setRenderState(uint32_t state, uint32_t value);

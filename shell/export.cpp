@@ -6,6 +6,7 @@
 
 #include "gfx/device.h"
 #include "platform/config.h"
+#include "platform/gpu/gpu.h"
 #include "platform/log.h"
 #include "platform/music/music.h"
 #include "shell/benchmark.h"
@@ -13,14 +14,17 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -178,10 +182,116 @@ bool writeAll(int fd, const uint8_t* bytes, size_t length) {
     return true;
 }
 
+// A frame on its way to the encoder: the pixels as drawn, the gamma ramp they are shown
+// through, and the video bytes made of them.
+struct PendingFrame {
+    std::vector<uint32_t> pixels;
+    D3DGAMMARAMP ramp;
+    int32_t width = 0, height = 0;
+    std::vector<uint8_t> yuv;
+};
+
+// Frames are converted and sent to the encoder by a thread of their own, up to kBuffers frames
+// behind the drawing: the conversion runs beside the next frame's drawing, and while the
+// encoder is busy the next frames are drawn instead of waiting on the pipe. The main thread
+// fills a free buffer and queues it; the writer converts and writes queued buffers in order
+// and hands them back.
+class FrameWriter {
+  public:
+    void start(int pipe) {
+        fd = pipe;
+        fcntl(fd, F_SETPIPE_SZ, 1 << 20); // fewer, larger hand-overs; the default is fine too
+        spare.clear();
+        for (PendingFrame& buffer : buffers)
+            spare.push_back(&buffer);
+        ending = failed = false;
+        thread = std::thread([this] { writeQueued(); });
+    }
+
+    // A buffer to read the next frame into; nullptr once a write has failed.
+    PendingFrame* freeBuffer() {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return failed || !spare.empty(); });
+        if (failed) return nullptr;
+        PendingFrame* buffer = spare.back();
+        spare.pop_back();
+        return buffer;
+    }
+
+    void queue(PendingFrame* frame) {
+        std::lock_guard<std::mutex> lock(mutex);
+        queued.push_back(frame);
+        changed.notify_all();
+    }
+
+    // Writes what is queued and ends the thread; false when a write failed.
+    bool finish() {
+        stop();
+        return !failed;
+    }
+
+    // Ends the thread without writing what is queued (the encoder is being stopped).
+    void abandon() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            queued.clear();
+        }
+        stop();
+    }
+
+  private:
+    static constexpr size_t kBuffers = 4;
+
+    void stop() {
+        if (!thread.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ending = true;
+            changed.notify_all();
+        }
+        thread.join();
+    }
+
+    void writeQueued() {
+        for (;;) {
+            PendingFrame* frame = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [this] { return ending || !queued.empty(); });
+                if (queued.empty()) return; // ending, and everything written
+                frame = queued.front();
+                queued.erase(queued.begin());
+            }
+            gpuYuv420FromPixels(frame->pixels.data(), uint32_t(frame->width),
+                                uint32_t(frame->height), frame->ramp, &frame->yuv);
+            bool written = writeAll(fd, frame->yuv.data(), frame->yuv.size());
+            std::lock_guard<std::mutex> lock(mutex);
+            spare.push_back(frame);
+            if (!written) {
+                failed = true;
+                queued.clear();
+            }
+            changed.notify_all();
+            if (!written) return;
+        }
+    }
+
+    int fd = -1;
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable changed;
+    PendingFrame buffers[kBuffers];
+    std::vector<PendingFrame*> queued, spare;
+    bool ending = false, failed = false;
+};
+
 // ------------------------------------------------------------------------------------------
 // The video export
 
 using Clock = std::chrono::steady_clock;
+
+// x264's speed and size trade: the export keeps up with real time on two cores.
+constexpr const char* kVideoPreset = "ultrafast";
 
 struct VideoExport {
     std::string file;      // what the user asked for
@@ -197,7 +307,7 @@ struct VideoExport {
     bool showProgress = false;
     Clock::time_point start;
     Clock::time_point lastBar;
-    std::vector<uint8_t> rgb;
+    FrameWriter writer;
 };
 
 VideoExport video;
@@ -227,12 +337,12 @@ uint64_t expectedFrames() {
 }
 
 void stopEncoder() {
+    // The encoder goes first: a write the writer thread is blocked in then fails.
+    if (video.encoder > 0) kill(video.encoder, SIGTERM);
+    video.writer.abandon();
     if (video.frames >= 0) close(video.frames);
     video.frames = -1;
-    if (video.encoder > 0) {
-        kill(video.encoder, SIGTERM);
-        waitFor(video.encoder);
-    }
+    if (video.encoder > 0) waitFor(video.encoder);
     video.encoder = -1;
 }
 
@@ -274,13 +384,18 @@ void openVideo(const SoundSettings* settings) {
     snprintf(size, sizeof size, "%dx%d", int(video.width), int(video.height));
     snprintf(rate, sizeof rate, "%d", int(launchOptions.fps));
     // The codec is the container's usual one; the options tune it when it is x264.
-    video.encoder = startFfmpeg({"-hide_banner", "-loglevel",    "error",   "-y",          "-f",
-                                 "rawvideo",     "-pix_fmt",     "rgb24",   "-video_size", size,
-                                 "-framerate",   rate,           "-i",      "pipe:0",      "-an",
-                                 "-pix_fmt",     "yuv420p",      "-preset", "veryfast",    "-crf",
-                                 "18",           video.videoPart},
-                                &video.frames);
+    // The frames come as 4:2:0 with BT.709 colours, what the encoder stores, so that it
+    // converts nothing; the stream says so, and players show the colours that were drawn.
+    video.encoder = startFfmpeg(
+        {"-hide_banner", "-loglevel",  "error",        "-y",           "-f",
+         "rawvideo",     "-pix_fmt",   "yuv420p",      "-video_size",  size,
+         "-framerate",   rate,         "-colorspace",  "bt709",        "-color_primaries",
+         "bt709",        "-color_trc", "bt709",        "-color_range", "tv",
+         "-i",           "pipe:0",     "-an",          "-preset",      kVideoPreset,
+         "-crf",         "18",         video.videoPart},
+        &video.frames);
     if (video.encoder < 0) fatal("cannot start ffmpeg for the video '%s'\n", video.file.c_str());
+    video.writer.start(video.frames);
     logf("MAIN: exporting %dx%d at %d fps to '%s' through ffmpeg\n", int(video.width),
          int(video.height), int(launchOptions.fps), video.file.c_str());
     video.showProgress = isatty(2) != 0;
@@ -308,17 +423,21 @@ void drawProgressBar(bool last) {
     fflush(stderr);
 }
 
+[[noreturn]] void encoderStopped() {
+    fatal("ffmpeg stopped taking the frames of the video '%s' (see its messages above)\n",
+          video.file.c_str());
+}
+
 void sendVideoFrame() {
     if (interrupted) fatal("the export of the video '%s' was interrupted\n", video.file.c_str());
-    int32_t width = 0, height = 0;
-    if (!readFrameRgb(&video.rgb, &width, &height))
+    PendingFrame* frame = video.writer.freeBuffer();
+    if (!frame) encoderStopped();
+    if (!readFramePixels(&frame->pixels, &frame->ramp, &frame->width, &frame->height))
         fatal("cannot read back the frame for the video '%s'\n", video.file.c_str());
-    if (width != video.width || height != video.height)
-        fatal("the frame is %dx%d, the video %dx%d\n", int(width), int(height), int(video.width),
-              int(video.height));
-    if (!writeAll(video.frames, video.rgb.data(), video.rgb.size()))
-        fatal("ffmpeg stopped taking the frames of the video '%s' (see its messages above)\n",
-              video.file.c_str());
+    if (frame->width != video.width || frame->height != video.height)
+        fatal("the frame is %dx%d, the video %dx%d\n", int(frame->width), int(frame->height),
+              int(video.width), int(video.height));
+    video.writer.queue(frame);
     ++video.written;
     if (video.expected == 0) video.expected = expectedFrames();
     if (video.showProgress) drawProgressBar(false);
@@ -327,6 +446,7 @@ void sendVideoFrame() {
 // The encoded frames and the sound go into the asked-for file; the parts go.
 void finishVideo() {
     if (video.showProgress) drawProgressBar(true);
+    if (!video.writer.finish()) encoderStopped();
     close(video.frames);
     video.frames = -1;
     int status = waitFor(video.encoder);

@@ -231,6 +231,12 @@ uint32_t gpuWindowFlags();
 bool gpuIsDepthFormat(D3DFORMAT format);
 // Bytes per texel of a colour format the device emulates; 0 for any other.
 uint32_t gpuFormatBytes(D3DFORMAT format);
+// 0xAARRGGBB pixels, top row first, through a gamma ramp into planar 4:2:0 video: the Y
+// plane, then Cb and Cr at half width and height (rounded up), each chroma sample the mean of
+// its 2 x 2 pixels; BT.709 coefficients in the limited range (16-235, 16-240). Touches no
+// device, so that it can run beside the drawing.
+void gpuYuv420FromPixels(const uint32_t* pixels, uint32_t width, uint32_t height,
+                         const D3DGAMMARAMP& ramp, std::vector<uint8_t>* yuv);
 
 // What a vertex shader declaration says about its streams, read by the same walk the device
 // uses to lay out the vertices: the stride of each of the 16 streams and what the walk met.

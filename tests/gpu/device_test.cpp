@@ -419,6 +419,49 @@ TEST_F(GpuFixture, presentCapturesTheBackBufferThroughTheGammaRamp) {
     stbi_image_free(image);
 }
 
+// Video frames: BT.709 in the limited range, each chroma sample the mean of its 2 x 2 block
+// (fewer pixels at an odd edge), everything through the gamma ramp.
+TEST(GpuVideoFrames, pixelsBecomeLimitedRangeBt709WithBlockChroma) {
+    auto luma = [](double r, double g, double b) {
+        return 16 + 219 * (0.2126 * r + 0.7152 * g + 0.0722 * b) / 255;
+    };
+    auto blue = [](double r, double g, double b) {
+        return 128 + 224 * (-0.1146 * r - 0.3854 * g + 0.5 * b) / 255;
+    };
+    auto red = [](double r, double g, double b) {
+        return 128 + 224 * (0.5 * r - 0.4542 * g - 0.0458 * b) / 255;
+    };
+    const uint32_t R = 0xFFFF0000, W = 0xFFFFFFFF, K = 0xFF000000, G = 0xFF808080, B = 0xFF0000FF;
+    const uint32_t pixels[9] = {R, R, W, R, R, K, G, B, G}; // 3 x 3, top row first
+    D3DGAMMARAMP ramp;
+    for (int i = 0; i < 256; ++i)
+        ramp.red[i] = ramp.green[i] = ramp.blue[i] = uint16_t(i * 257);
+    std::vector<uint8_t> yuv;
+    gpuYuv420FromPixels(pixels, 3, 3, ramp, &yuv);
+    ASSERT_EQ(yuv.size(), 9u + 4u + 4u); // chroma planes of 2 x 2
+    const uint8_t* cb = yuv.data() + 9;
+    const uint8_t* cr = cb + 4;
+    EXPECT_NEAR(yuv[0], luma(255, 0, 0), 0.51);
+    EXPECT_EQ(yuv[2], 235);
+    EXPECT_EQ(yuv[5], 16);
+    EXPECT_NEAR(yuv[7], luma(0, 0, 255), 0.51);
+    EXPECT_NEAR(cb[0], blue(255, 0, 0), 0.51); // the red block
+    EXPECT_NEAR(cr[0], red(255, 0, 0), 0.51);
+    EXPECT_EQ(cb[1], 128); // white over black: grey
+    EXPECT_EQ(cr[1], 128);
+    EXPECT_NEAR(cb[2], blue(64, 64, 191.5), 0.51); // grey beside blue on the last row
+    EXPECT_NEAR(cr[2], red(64, 64, 191.5), 0.51);
+    EXPECT_EQ(cb[3], 128); // the corner's grey alone
+    EXPECT_EQ(cr[3], 128);
+
+    for (int i = 0; i < 256; ++i)
+        ramp.red[i] = ramp.green[i] = ramp.blue[i] = uint16_t((255 - i) * 257);
+    gpuYuv420FromPixels(pixels, 3, 3, ramp, &yuv);
+    EXPECT_EQ(yuv[2], 16); // white shown black
+    EXPECT_EQ(yuv[5], 235);
+    EXPECT_NEAR(cr[0], red(0, 255, 255), 0.51);
+}
+
 TEST_F(GpuFixture, frameCountersAndTheProgramCacheStayBounded) {
     device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);

@@ -47,7 +47,7 @@ void writeProduction(const fs::path& folder, const std::string& script) {
 const char* kColourProduction = R"(set tune to "dali.xm"
 effect bg is clear
 demo runs for 3 seconds
-  first set bg.color to 0x204060
+  first set bg.color to 0xd03070
   at second 0 start bg
 enddemo
 )";
@@ -93,16 +93,18 @@ TEST(Export, videoHoldsTheFramesAndTheSoundOfTheRenderedStretch) {
     EXPECT_EQ(audio["codec_type"], "audio");
     EXPECT_NEAR(std::stod(audio["duration"]), 1.2, 0.03); // encoder frames of ~23 ms
 
-    // The picture is the production's colour (within what 4:2:0 video keeps of it).
+    // The picture is the production's colour (within what 4:2:0 video keeps of it): a
+    // saturated one, which comes back as drawn only when the stream's colour matrix is the one
+    // its pixels were made with.
     ASSERT_EQ(run("ffmpeg -v error -i clip.mp4 -frames:v 1 -f rawvideo -pix_fmt rgb24 -y "
                   "first.rgb"),
               0);
     std::string rgb = readFile("first.rgb");
     ASSERT_EQ(rgb.size(), 162u * 122u * 3u);
     size_t centre = (61 * 162 + 81) * 3;
-    EXPECT_NEAR(uint8_t(rgb[centre]), 0x20, 4);
-    EXPECT_NEAR(uint8_t(rgb[centre + 1]), 0x40, 4);
-    EXPECT_NEAR(uint8_t(rgb[centre + 2]), 0x60, 4);
+    EXPECT_NEAR(uint8_t(rgb[centre]), 0xd0, 4);
+    EXPECT_NEAR(uint8_t(rgb[centre + 1]), 0x30, 4);
+    EXPECT_NEAR(uint8_t(rgb[centre + 2]), 0x70, 4);
 }
 
 TEST(Export, videoRefusesAMissingFfmpegAndAnUnwritableFile) {
@@ -143,6 +145,19 @@ enddemo
     EXPECT_FALSE(fs::exists("cut.mp4"));
     EXPECT_FALSE(fs::exists("cut.part.mp4"));
     EXPECT_FALSE(fs::exists("cut.part.wav"));
+
+    // An encoder that stops taking frames part-way (here one that reads a few and fails) ends
+    // the export the same way, without waiting forever on the frames still to send.
+    writeProduction("colour", kColourProduction);
+    fs::create_directories("stopping");
+    std::ofstream("stopping/ffmpeg") << "#!/bin/sh\nhead -c 100000 >/dev/null\nexit 1\n";
+    fs::permissions("stopping/ffmpeg", fs::perms::owner_all);
+    EXPECT_EQ(runPlayer("-C colour --video stops.mp4 --size 160x120 --fps 25",
+                        "PATH=" + fs::absolute("stopping").string() + ":/usr/bin:/bin"),
+              1);
+    err = readFile("err.txt");
+    EXPECT_NE(err.find("ffmpeg stopped taking the frames"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists("stops.part.wav"));
 }
 
 double figureAfter(const std::string& text, const std::string& label) {
