@@ -644,93 +644,6 @@ HRESULT GpuDevice::WriteSurfaceData(GpuSurface* surface, const std::vector<uint8
     return D3D_OK;
 }
 
-namespace {
-
-// The gamma ramp as one byte per level and channel, as the window shows it.
-struct GammaBytes {
-    uint8_t red[256], green[256], blue[256];
-    explicit GammaBytes(const D3DGAMMARAMP& ramp) {
-        for (int i = 0; i < 256; ++i) {
-            red[i] = uint8_t(ramp.red[i] >> 8);
-            green[i] = uint8_t(ramp.green[i] >> 8);
-            blue[i] = uint8_t(ramp.blue[i] >> 8);
-        }
-    }
-};
-
-// BT.709 in the limited range, 16.16 fixed point: luma scaled to 219 levels, colour
-// differences to 224; each colour-difference row sums to 0, so grey has no colour.
-constexpr int32_t kYr = 11966, kYg = 40254, kYb = 4064;
-constexpr int32_t kCbR = -6597, kCbG = -22187, kCbB = 28784;
-constexpr int32_t kCrR = 28784, kCrG = -26148, kCrB = -2636;
-
-// Planar 4:2:0 being written: the luma plane and both chroma planes.
-struct Yuv420Planes {
-    uint8_t* luma;
-    uint8_t* cb;
-    uint8_t* cr;
-    uint32_t width, chromaWidth;
-};
-
-// One chroma sample and its kRows x kColumns pixels (2 x 2, or fewer at an odd edge) from
-// 0xAARRGGBB pixels through the gamma bytes. The chroma is the block's mean, rounded; the
-// offset of 128 comes first, so that what is divided is never negative. Every pixel is read
-// before any byte is stored: a byte store may alias anything, and would make the compiler
-// read the pixels and the tables again.
-template <uint32_t kRows, uint32_t kColumns>
-inline void convertBlock(const uint32_t* pixels, uint32_t cx, uint32_t cy, const GammaBytes& gamma,
-                         Yuv420Planes out) {
-    size_t at[kRows];
-    uint8_t luma[kRows][kColumns];
-    int32_t red = 0, green = 0, blue = 0;
-    for (uint32_t dy = 0; dy < kRows; ++dy) {
-        at[dy] = size_t(2 * cy + dy) * out.width + 2 * cx;
-        for (uint32_t dx = 0; dx < kColumns; ++dx) {
-            uint32_t p = pixels[at[dy] + dx];
-            int32_t r = gamma.red[(p >> 16) & 255], g = gamma.green[(p >> 8) & 255],
-                    b = gamma.blue[p & 255];
-            luma[dy][dx] = uint8_t(16 + ((kYr * r + kYg * g + kYb * b + 32768) >> 16));
-            red += r;
-            green += g;
-            blue += b;
-        }
-    }
-    constexpr int32_t kScale = int32_t(kRows * kColumns) << 16;
-    uint8_t cb =
-        uint8_t((128 * kScale + kCbR * red + kCbG * green + kCbB * blue + kScale / 2) / kScale);
-    uint8_t cr =
-        uint8_t((128 * kScale + kCrR * red + kCrG * green + kCrB * blue + kScale / 2) / kScale);
-    for (uint32_t dy = 0; dy < kRows; ++dy)
-        for (uint32_t dx = 0; dx < kColumns; ++dx)
-            out.luma[at[dy] + dx] = luma[dy][dx];
-    size_t c = size_t(cy) * out.chromaWidth + cx;
-    out.cb[c] = cb;
-    out.cr[c] = cr;
-}
-
-} // namespace
-
-void gpuYuv420FromPixels(const uint32_t* pixels, uint32_t width, uint32_t height,
-                         const D3DGAMMARAMP& ramp, std::vector<uint8_t>* yuv) {
-    const GammaBytes gamma(ramp);
-    uint32_t chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
-    size_t lumaBytes = size_t(width) * height, chromaBytes = size_t(chromaWidth) * chromaHeight;
-    yuv->resize(lumaBytes + 2 * chromaBytes);
-    Yuv420Planes out{yuv->data(), yuv->data() + lumaBytes, yuv->data() + lumaBytes + chromaBytes,
-                     width, chromaWidth};
-    uint32_t fullColumns = width / 2, fullRows = height / 2;
-    for (uint32_t cy = 0; cy < fullRows; ++cy) {
-        for (uint32_t cx = 0; cx < fullColumns; ++cx)
-            convertBlock<2, 2>(pixels, cx, cy, gamma, out);
-        if (width & 1) convertBlock<2, 1>(pixels, fullColumns, cy, gamma, out);
-    }
-    if (height & 1) {
-        for (uint32_t cx = 0; cx < fullColumns; ++cx)
-            convertBlock<1, 2>(pixels, cx, fullRows, gamma, out);
-        if (width & 1) convertBlock<1, 1>(pixels, fullColumns, fullRows, gamma, out);
-    }
-}
-
 HRESULT GpuDevice::CapturePng(const char* path, bool now) {
     GpuDeviceState* s = state.get();
     if (!path || !*path) return D3DERR_INVALIDCALL;
@@ -751,7 +664,7 @@ HRESULT GpuDevice::ReadBackBufferRgb(std::vector<uint8_t>* rgb, uint32_t* width,
     std::vector<uint32_t> pixels;
     HRESULT hr = ReadSurface(s->backBuffer, &pixels);
     if (FAILED(hr)) return hr;
-    GammaBytes gamma(s->gamma);
+    gpu::GammaBytes gamma(s->gamma);
     rgb->resize(pixels.size() * 3);
     uint8_t* out = rgb->data();
     for (size_t i = 0; i < pixels.size(); ++i) {

@@ -160,6 +160,23 @@ struct AttribBinding {
     bool enabled = false;
 };
 
+// The gamma ramp as one byte per level and channel, as the window shows it.
+struct GammaBytes {
+    uint8_t red[256], green[256], blue[256];
+    explicit GammaBytes(const D3DGAMMARAMP& ramp) {
+        for (int i = 0; i < 256; ++i) {
+            red[i] = uint8_t(ramp.red[i] >> 8);
+            green[i] = uint8_t(ramp.green[i] >> 8);
+            blue[i] = uint8_t(ramp.blue[i] >> 8);
+        }
+    }
+    bool identity() const {
+        for (int i = 0; i < 256; ++i)
+            if (red[i] != i || green[i] != i || blue[i] != i) return false;
+        return true;
+    }
+};
+
 struct GpuDeviceState {
     SDL_Window* window = nullptr;
     bool ownsWindow = false;
