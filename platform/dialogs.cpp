@@ -278,6 +278,11 @@ bool hasDisplay() {
     return SDL_GetNumVideoDisplays() > 0;
 }
 
+const char* videoDriverName() {
+    const char* driver = SDL_WasInit(SDL_INIT_VIDEO) ? SDL_GetCurrentVideoDriver() : nullptr;
+    return driver ? driver : "none";
+}
+
 std::vector<std::string> displayNames() {
     std::vector<std::string> names;
     int count = SDL_WasInit(SDL_INIT_VIDEO) ? SDL_GetNumVideoDisplays() : 0;

@@ -66,7 +66,8 @@ void runProgressFrame(const ProgressView& view);
 // 0 while no dialog window is open.
 int32_t progressTextWidth(const char* text);
 
-bool hasDisplay(); // a real display (not the offscreen or dummy video driver)
+bool hasDisplay();             // a real display (not the offscreen or dummy video driver)
+const char* videoDriverName(); // SDL's video driver in use, or "none"
 bool openDialogWindow(const char* title);
 void closeDialogWindow();
 bool dialogWindowOpen();

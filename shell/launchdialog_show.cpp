@@ -214,8 +214,12 @@ void chooseWithoutDialog(const LaunchOptions& options) {
 }
 
 bool showLaunchDialog(const LaunchOptions& options, SoundSettings* sound) {
-    if (options.noDialog || options.offline() || !hasDisplay() ||
-        !openDialogWindow("lux32 configuration")) {
+    bool wanted = !options.noDialog && !options.offline();
+    // Without a display the run goes on with the options alone; the log says why.
+    if (wanted && !hasDisplay())
+        logf("CNFG: no display (video driver '%s'): no launch dialog, the options choose\n",
+             videoDriverName());
+    if (!wanted || !hasDisplay() || !openDialogWindow("lux32 configuration")) {
         chooseWithoutDialog(options);
         logChoice();
         return true;
