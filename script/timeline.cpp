@@ -244,9 +244,9 @@ struct Rehearsal {
         return text;
     }
 
-    bool wantsDrawing(const Action& action, uint32_t now) {
-        return seen.emplace(action.effect, action.viewport, signature(action.effect)).second ||
-               isSampleMoment(action, now);
+    // Records the values the action would draw with; true when they were not drawn before.
+    bool recordNewValues(const Action& action) {
+        return seen.emplace(action.effect, action.viewport, signature(action.effect)).second;
     }
 
     // An action is drawn at its start, middle and last moment whatever its values: what an
@@ -260,7 +260,9 @@ struct Rehearsal {
             if (before(now, action.start) || !before(now, action.end)) continue;
             if (!standIns[size_t(action.effect)]) continue;
             running.push_back(&action);
-            wanted = wantsDrawing(action, now) || wanted;
+            // Every running action's values are recorded, whether or not one is drawn yet.
+            bool fresh = recordNewValues(action);
+            wanted = fresh || isSampleMoment(action, now) || wanted;
         }
         if (!wanted) return;
         for (const Action* action : running) {
