@@ -284,4 +284,9 @@ TEST_F(Tool, brokenGltfFilesAreRefusedNamingTheFile) {
     EXPECT_EQ(run("flat " + nan + " x.scene", &out), 1);
     EXPECT_NE(out.find("animation keys or values that are not finite numbers"), std::string::npos)
         << out;
+    // Indices from a float accessor, one of them not a number (found by fuzzing: converted to
+    // an integer as it stood).
+    std::string nanIndex = std::string(LUX_SOURCE_DIR) + "/tests/fuzz/corpus/gltf/nan-index";
+    EXPECT_EQ(run("object " + nanIndex + " x.gled", &out), 1);
+    EXPECT_NE(out.find("an index that is not a whole number"), std::string::npos) << out;
 }

@@ -408,6 +408,8 @@ bool Importer::part(const tinygltf::Primitive& p, Part* out, size_t targetCount)
         if (w != 1) return fail("indices are not scalars");
         indices.resize(raw.size());
         for (size_t i = 0; i < raw.size(); ++i) {
+            // Indices must be whole numbers (a float accessor can hold anything, NaN too).
+            if (!(raw[i] == std::floor(raw[i]))) return fail("an index that is not a whole number");
             if (raw[i] < 0 || raw[i] >= double(n)) return fail("an index past the vertices");
             indices[i] = uint32_t(raw[i]);
         }
