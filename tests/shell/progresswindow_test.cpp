@@ -41,7 +41,7 @@ TEST(ProgressWindow, opensARealWindowOfItsClientSizeOnADisplay) {
     if (x.display().empty()) GTEST_SKIP() << "Xvfb did not start";
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS); // an earlier case started offscreen
     setenv("DISPLAY", x.display().c_str(), 1);
-    unsetenv("SDL_VIDEODRIVER");
+    setenv("SDL_VIDEODRIVER", "x11", 1);
     ASSERT_TRUE(hasDisplay());
     ProgressWindow window("lux32 initializing, stand by...", 116, true);
     window.setRange(0, 2);

@@ -45,8 +45,10 @@ class Session {
             dup2(null, 2);
             close(fds[0]);
             std::string fd = std::to_string(fds[1]);
+            // -noreset: without it the server resets whenever its last client leaves, and a
+            // player connecting during that reset finds no display.
             execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                   "-nolisten", "tcp", nullptr);
+                   "-nolisten", "tcp", "-noreset", nullptr);
             _exit(127);
         }
         close(fds[1]);
@@ -78,8 +80,8 @@ class Session {
     }
 
     // Starts the player on the display with real (X11) video and dummy audio, once the server
-    // answers (a player that cannot reach it falls back to the headless driver and shows no
-    // dialog at all).
+    // answers. The driver is named: left to choose, a player that cannot reach the server
+    // would fall back to the headless driver and show no dialog, hiding the reason.
     void startPlayer(const std::string& arguments) {
         for (int i = 0; i < 100 && run("xdotool getdisplaygeometry >/dev/null 2>&1") != 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -87,7 +89,7 @@ class Session {
         if (player_ == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             setpgid(0, 0);
-            unsetenv("SDL_VIDEODRIVER");
+            setenv("SDL_VIDEODRIVER", "x11", 1);
             setenv("DISPLAY", display_.c_str(), 1);
             setenv("SDL_AUDIODRIVER", "dummy", 1);
             std::string command = "exec " + std::string(LUX_BINARY_DIR) + "/lux32 " + arguments +
