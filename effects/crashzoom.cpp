@@ -202,7 +202,10 @@ void CrashzoomEffect::pass(RenderTarget* from, Texture* fromTexture, const Rect&
     setStageStates(0, zoomed);
     bindTexture(0, fromTexture);
     if (blendStageCount() > 1) {
-        // current + diffuse alpha x the unzoomed texture
+        // current + diffuse alpha x the unzoomed texture. That copy maps texel centres onto
+        // pixel centres one to one, where point sampling reads the very texel a linear filter
+        // would: the same picture from a quarter of the texel reads (the pass runs six times a
+        // frame over the whole screen).
         const uint32_t plain[] = {D3DTSS_COLOROP,
                                   D3DTOP_MODULATEALPHA_ADDCOLOR,
                                   D3DTSS_COLORARG1,
@@ -218,9 +221,9 @@ void CrashzoomEffect::pass(RenderTarget* from, Texture* fromTexture, const Rect&
                                   D3DTSS_ADDRESSV,
                                   D3DTADDRESS_CLAMP,
                                   D3DTSS_MINFILTER,
-                                  D3DTEXF_LINEAR,
+                                  D3DTEXF_POINT,
                                   D3DTSS_MAGFILTER,
-                                  D3DTEXF_LINEAR,
+                                  D3DTEXF_POINT,
                                   D3DTSS_MIPFILTER,
                                   D3DTEXF_NONE,
                                   D3DTSS_TEXCOORDINDEX,
