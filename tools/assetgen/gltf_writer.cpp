@@ -109,8 +109,10 @@ struct Writer {
 
 template <class T, class F> std::string list(const std::vector<T>& items, F write) {
     std::string out = "[";
-    for (size_t i = 0; i < items.size(); ++i)
-        out += (i ? "," : "") + write(items[i]);
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) out += ',';
+        out += write(items[i]);
+    }
     return out + "]";
 }
 
@@ -123,7 +125,7 @@ std::string quoted(const std::string& s) {
 bool writeGltf(const std::string& path, const Document& document) {
     Writer w;
     std::string meshes = list(document.meshes, [&](const Mesh& m) {
-        std::string s = "{\"name\":" + quoted(m.name) + ",\"primitives\":" +
+        std::string s = std::string("{\"name\":") + quoted(m.name) + ",\"primitives\":" +
                         list(m.primitives, [&](const Primitive& p) { return w.primitive(p); });
         if (!m.targetNames.empty()) {
             s += ",\"weights\":" +
@@ -144,8 +146,10 @@ bool writeGltf(const std::string& path, const Document& document) {
                "," + number(n.translation.z) + "]}";
     });
     std::string roots = "[";
-    for (size_t i = 0; i < document.nodes.size(); ++i)
-        roots += (i ? "," : "") + std::to_string(i);
+    for (size_t i = 0; i < document.nodes.size(); ++i) {
+        if (i) roots += ',';
+        roots += std::to_string(i);
+    }
     roots += "]";
     w.align();
 

@@ -209,8 +209,9 @@ struct Gltf {
                 float mn = values[size_t(c)], mx = values[size_t(c)];
                 for (size_t i = size_t(c); i < values.size(); i += size_t(width))
                     mn = std::min(mn, values[i]), mx = std::max(mx, values[i]);
-                lo += (c ? "," : "") + number(mn);
-                hi += (c ? "," : "") + number(mx);
+                if (c) lo += ',', hi += ',';
+                lo += number(mn);
+                hi += number(mx);
             }
             minMax = ",\"min\":" + lo + "],\"max\":" + hi + "]";
         }
@@ -330,8 +331,10 @@ int material(Gltf& g, const char* name, double r, double gr, double b, double ro
 
 std::string vec(const double* v, int n) {
     std::string out = "[";
-    for (int i = 0; i < n; ++i)
-        out += (i ? "," : "") + Gltf::number(v[i]);
+    for (int i = 0; i < n; ++i) {
+        if (i) out += ',';
+        out += Gltf::number(v[i]);
+    }
     return out + "]";
 }
 
