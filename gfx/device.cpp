@@ -533,7 +533,7 @@ bool readFramePixels(std::vector<uint32_t>* pixels, D3DGAMMARAMP* ramp, int32_t*
     if (!device || !pixels || !ramp || !width || !height) return false;
     GpuSurface* backBuffer = nullptr;
     if (FAILED(device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer))) return false;
-    bool read = SUCCEEDED(device->ReadSurface(backBuffer, pixels));
+    bool read = SUCCEEDED(device->ReadSurfaceRgba(backBuffer, pixels));
     D3DSURFACE_DESC description;
     backBuffer->GetDesc(&description);
     backBuffer->Release();

@@ -112,8 +112,8 @@ void present(const RECT* destRect = nullptr, void* windowOverride = nullptr);
 void restoreLostDevice();
 // Writes "primary" as a PNG file when the next `present` shows it (or at once when `now`).
 bool captureFrame(const char* path, bool now = false);
-// "primary" as drawn (0xAARRGGBB, top row first) and the gamma ramp the window shows it
-// through; false without a device.
+// "primary" as drawn (the bytes red, green, blue, alpha: GpuPixelLayout::RgbaBytes; top row
+// first) and the gamma ramp the window shows it through; false without a device.
 bool readFramePixels(std::vector<uint32_t>* pixels, D3DGAMMARAMP* ramp, int32_t* width,
                      int32_t* height);
 

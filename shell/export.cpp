@@ -264,7 +264,8 @@ class FrameWriter {
                 queued.erase(queued.begin());
             }
             gpuYuv420FromPixels(frame->pixels.data(), uint32_t(frame->width),
-                                uint32_t(frame->height), frame->ramp, &frame->yuv);
+                                uint32_t(frame->height), frame->ramp, &frame->yuv,
+                                GpuPixelLayout::RgbaBytes);
             bool written = writeAll(fd, frame->yuv.data(), frame->yuv.size());
             std::lock_guard<std::mutex> lock(mutex);
             spare.push_back(frame);

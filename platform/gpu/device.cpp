@@ -559,8 +559,10 @@ HRESULT GpuDevice::Present(const RECT*, const RECT*, void*, const void*) {
     return D3D_OK;
 }
 
-HRESULT GpuDevice::ReadSurface(GpuSurface* surface, std::vector<uint32_t>* pixels) {
-    GpuDeviceState* s = state.get();
+// Reads a colour surface, top row first, in the client layout `format` (GL_BGRA: 0xAARRGGBB
+// words; GL_RGBA: the bytes red, green, blue, alpha).
+static HRESULT readColourSurface(GpuSurface* surface, GLenum format,
+                                 std::vector<uint32_t>* pixels) {
     if (!surface || !pixels || gpuIsDepthFormat(surface->format)) return D3DERR_INVALIDCALL;
     GLuint texture = surface->owner ? surface->owner->glTexture : surface->glTexture;
     if (!texture) return D3DERR_INVALIDCALL;
@@ -575,18 +577,27 @@ HRESULT GpuDevice::ReadSurface(GpuSurface* surface, std::vector<uint32_t>* pixel
     if (GLCALL(glCheckFramebufferStatus(GL_READ_FRAMEBUFFER)) == GL_FRAMEBUFFER_COMPLETE) {
         pixels->resize(size_t(surface->width) * surface->height); // every pixel is read
         GLCALL(glPixelStorei(GL_PACK_ALIGNMENT, 4));
-        GLCALL(glReadPixels(0, 0, GLsizei(surface->width), GLsizei(surface->height), GL_BGRA,
+        GLCALL(glReadPixels(0, 0, GLsizei(surface->width), GLsizei(surface->height), format,
                             GL_UNSIGNED_BYTE, pixels->data()));
-        bool opaque = surface->format == D3DFMT_X8R8G8B8 || surface->format == D3DFMT_R5G6B5;
-        if (opaque)
-            for (uint32_t& p : *pixels)
-                p |= 0xFF000000u;
         result = D3D_OK;
     }
     GLCALL(glBindFramebuffer(GL_READ_FRAMEBUFFER, 0));
     GLCALL(glDeleteFramebuffers(1, &read));
-    (void)s;
     return result;
+}
+
+HRESULT GpuDevice::ReadSurface(GpuSurface* surface, std::vector<uint32_t>* pixels) {
+    HRESULT result = readColourSurface(surface, GL_BGRA, pixels);
+    bool opaque =
+        surface && (surface->format == D3DFMT_X8R8G8B8 || surface->format == D3DFMT_R5G6B5);
+    if (SUCCEEDED(result) && opaque)
+        for (uint32_t& p : *pixels)
+            p |= 0xFF000000u;
+    return result;
+}
+
+HRESULT GpuDevice::ReadSurfaceRgba(GpuSurface* surface, std::vector<uint32_t>* pixels) {
+    return readColourSurface(surface, GL_RGBA, pixels);
 }
 
 namespace {

@@ -231,12 +231,17 @@ uint32_t gpuWindowFlags();
 bool gpuIsDepthFormat(D3DFORMAT format);
 // Bytes per texel of a colour format the device emulates; 0 for any other.
 uint32_t gpuFormatBytes(D3DFORMAT format);
-// 0xAARRGGBB pixels, top row first, through a gamma ramp into planar 4:2:0 video: the Y
-// plane, then Cb and Cr at half width and height (rounded up), each chroma sample the mean of
-// its 2 x 2 pixels; BT.709 coefficients in the limited range (16-235, 16-240). Touches no
-// device, so that it can run beside the drawing.
+// How pixels lie in memory: 0xAARRGGBB words (ReadSurface) or the bytes red, green, blue,
+// alpha (ReadSurfaceRgba).
+enum class GpuPixelLayout { Argb, RgbaBytes };
+
+// Pixels, top row first, through a gamma ramp into planar 4:2:0 video: the Y plane, then Cb
+// and Cr at half width and height (rounded up), each chroma sample the mean of its 2 x 2
+// pixels; BT.709 coefficients in the limited range (16-235, 16-240). Touches no device, so
+// that it can run beside the drawing.
 void gpuYuv420FromPixels(const uint32_t* pixels, uint32_t width, uint32_t height,
-                         const D3DGAMMARAMP& ramp, std::vector<uint8_t>* yuv);
+                         const D3DGAMMARAMP& ramp, std::vector<uint8_t>* yuv,
+                         GpuPixelLayout layout = GpuPixelLayout::Argb);
 
 // What a vertex shader declaration says about its streams, read by the same walk the device
 // uses to lay out the vertices: the stride of each of the 16 streams and what the walk met.
@@ -330,6 +335,10 @@ class GpuDevice {
     void SimulateDeviceLoss(uint32_t lostTests = 1);
     // Reads a colour surface (back buffer or texture level) as 0xAARRGGBB, top row first.
     HRESULT ReadSurface(GpuSurface* surface, std::vector<uint32_t>* pixels);
+    // The same as the bytes red, green, blue, alpha (alpha 255 where the format has none):
+    // the order GL keeps 8-bit colour in, so that nothing is converted on the way; what the
+    // video export reads every frame.
+    HRESULT ReadSurfaceRgba(GpuSurface* surface, std::vector<uint32_t>* pixels);
     // The pixels of a colour surface (back buffer or texture level, render targets included)
     // in the layout LockRect gives, and back: what the resource manager uses to carry pictures
     // across a reset (Direct3D 8 would copy them to system memory). Both refuse while the

@@ -460,6 +460,23 @@ TEST(GpuVideoFrames, pixelsBecomeLimitedRangeBt709WithBlockChroma) {
     EXPECT_EQ(yuv[2], 16); // white shown black
     EXPECT_EQ(yuv[5], 235);
     EXPECT_NEAR(cr[0], red(0, 255, 255), 0.51);
+
+    // The same picture as the bytes red, green, blue, alpha (what the export reads) gives the
+    // same planes, through the identity and through the inverting ramp.
+    uint32_t rgba[9];
+    for (int i = 0; i < 9; ++i) {
+        const uint8_t bytes[4] = {uint8_t(pixels[i] >> 16), uint8_t(pixels[i] >> 8),
+                                  uint8_t(pixels[i]), uint8_t(pixels[i] >> 24)};
+        memcpy(&rgba[i], bytes, 4);
+    }
+    std::vector<uint8_t> fromRgba;
+    gpuYuv420FromPixels(rgba, 3, 3, ramp, &fromRgba, GpuPixelLayout::RgbaBytes);
+    EXPECT_EQ(fromRgba, yuv);
+    for (int i = 0; i < 256; ++i)
+        ramp.red[i] = ramp.green[i] = ramp.blue[i] = uint16_t(i * 257);
+    gpuYuv420FromPixels(pixels, 3, 3, ramp, &yuv);
+    gpuYuv420FromPixels(rgba, 3, 3, ramp, &fromRgba, GpuPixelLayout::RgbaBytes);
+    EXPECT_EQ(fromRgba, yuv);
 }
 
 TEST_F(GpuFixture, frameCountersAndTheProgramCacheStayBounded) {
