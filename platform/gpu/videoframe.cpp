@@ -18,28 +18,21 @@ constexpr int32_t kYr = 11966, kYg = 40254, kYb = 4064;
 constexpr int32_t kCbR = -6597, kCbG = -22187, kCbB = 28784;
 constexpr int32_t kCrR = 28784, kCrG = -26148, kCrB = -2636;
 
-// Where each channel lies in a pixel word of each layout.
-template <GpuPixelLayout layout> constexpr int kRedShift = 16;
-template <>
-constexpr int kRedShift<GpuPixelLayout::RgbaBytes> =
-    std::endian::native == std::endian::little ? 0 : 24;
-template <GpuPixelLayout layout> constexpr int kGreenShift = 8;
-template <>
-constexpr int kGreenShift<GpuPixelLayout::RgbaBytes> =
-    std::endian::native == std::endian::little ? 8 : 16;
-template <GpuPixelLayout layout> constexpr int kBlueShift = 0;
-template <>
-constexpr int kBlueShift<GpuPixelLayout::RgbaBytes> =
-    std::endian::native == std::endian::little ? 16 : 8;
+// Where a channel (0 red, 1 green, 2 blue) lies in a pixel word of a layout: 0xAARRGGBB
+// words, or the bytes red, green, blue, alpha in memory order.
+template <GpuPixelLayout layout> constexpr int shiftOf(int channel) {
+    if (layout == GpuPixelLayout::Argb) return 16 - 8 * channel;
+    return std::endian::native == std::endian::little ? 8 * channel : 24 - 8 * channel;
+}
 
 template <GpuPixelLayout layout> inline int32_t redOf(uint32_t p) {
-    return int32_t((p >> kRedShift<layout>)&255);
+    return int32_t((p >> shiftOf<layout>(0)) & 255);
 }
 template <GpuPixelLayout layout> inline int32_t greenOf(uint32_t p) {
-    return int32_t((p >> kGreenShift<layout>)&255);
+    return int32_t((p >> shiftOf<layout>(1)) & 255);
 }
 template <GpuPixelLayout layout> inline int32_t blueOf(uint32_t p) {
-    return int32_t((p >> kBlueShift<layout>)&255);
+    return int32_t((p >> shiftOf<layout>(2)) & 255);
 }
 
 template <GpuPixelLayout layout>
